@@ -16,6 +16,8 @@ enum : uint32_t {
   INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu,
 };
 
+enum : uint32_t { FILE_SHARE_READ = 0x01, FILE_SHARE_WRITE = 0x02 };
+
 enum class FileAccess { Read, Write, ReadWrite };
 
 // CreateFileW creation dispositions.
