@@ -60,6 +60,12 @@ class Windows {
   virtual uint32_t RegisterWindowMessage(const std::string& name) = 0;
   virtual HWND GetForegroundWindow() = 0;
   virtual bool SetForegroundWindow(HWND hwnd) = 0;
+  // SetWindowText of a window: FindWindow looks for the new title.
+  virtual bool SetWindowTitle(HWND hwnd, const std::string& title) {
+    (void)hwnd;
+    (void)title;
+    return false;
+  }
 };
 
 }  // namespace hu

@@ -1,0 +1,78 @@
+#include "common/ui/dialog_program.h"
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "common/ui/dialog.h"
+#include "common/ui/headless_front_end.h"
+#include "common/ui/script_runner.h"
+
+namespace hu {
+
+namespace {
+// Tells a dialog that never opened from one that closed.
+struct OpenWatch : UiObserver {
+  OpenWatch(Desktop& d, const Dialog& dialog) : desktop(d), watched(dialog) { desktop.AddObserver(this); }
+  ~OpenWatch() override { desktop.RemoveObserver(this); }
+  void OnUiEvent(const UiEvent& event) override {
+    if (event.kind == UiEventKind::DialogOpened && event.dialog == &watched) opened = true;
+  }
+  Desktop& desktop;
+  const Dialog& watched;
+  bool opened = false;
+};
+}  // namespace
+
+int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& options, std::ostream& out,
+                     std::ostream& err, std::istream& in) {
+  const std::string& frontEnd = options.frontEnd;
+  if (frontEnd == "tui") {
+    err << "ui: the terminal front end is not built yet; using headless" << std::endl;
+  } else if (frontEnd != "headless" && frontEnd != "script" && !frontEnd.empty()) {
+    err << "ui: unknown front end \"" << frontEnd << "\" (headless, script or tui)" << std::endl;
+    return 2;
+  }
+
+  std::unique_ptr<std::ofstream> log;
+  if (!options.uiLogPath.empty()) {
+    log = std::make_unique<std::ofstream>(options.uiLogPath, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!*log) {
+      err << "ui: cannot write the UI log " << options.uiLogPath << std::endl;
+      return 2;
+    }
+  }
+
+  std::string inputPath = options.inputPath;
+  if (inputPath.empty() && frontEnd == "script") inputPath = "-";
+  std::string scriptText;
+  if (!inputPath.empty() && inputPath != "-") {
+    std::ifstream file(inputPath, std::ios::in | std::ios::binary);
+    if (!file) {
+      err << "ui: cannot read the script " << inputPath << std::endl;
+      return 2;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    scriptText = text.str();
+  }
+
+  HeadlessFrontEnd headless(desktop, &out, log.get());
+  std::unique_ptr<ScriptRunner> script;
+  if (!inputPath.empty()) {
+    script = std::make_unique<ScriptRunner>(desktop, err);
+    if (inputPath == "-") {
+      script->ReadAsync(in);
+    } else {
+      script->AddText(scriptText);
+    }
+  }
+
+  OpenWatch watch(desktop, mainDialog);
+  mainDialog.DoModal();
+  if (script && script->Failed()) return ScriptRunner::kExitCode;
+  if (desktop.loop().IsQuitting()) return desktop.loop().QuitCode();
+  return watch.opened ? 0 : 1;
+}
+
+}  // namespace hu

@@ -1,0 +1,29 @@
+#pragma once
+#include <iostream>
+#include <string>
+
+#include "common/ui/desktop.h"
+
+namespace hu {
+
+class Dialog;
+
+struct UiOptions {
+  std::string frontEnd = "headless";  // headless | script | tui
+  std::string inputPath;              // script: a file, or "-" for standard input
+  std::string uiLogPath;              // JSON Lines log; empty for none
+};
+
+// Runs a program's main dialog modally with the chosen front end and returns
+// the program's exit code: 0 when the dialog closed, 3 when the script failed,
+// the code given to EventLoop::Quit when the loop was quit, 1 when the dialog
+// could not be created, 2 for unusable options (unknown front end, a file
+// that cannot be opened). A script given with --input runs whatever the front
+// end; "script" without input reads standard input. The terminal front end is
+// not built yet: "tui" falls back to headless with a note on `err`. Lines for
+// people go to `out`.
+int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& options,
+                     std::ostream& out = std::cout, std::ostream& err = std::cerr,
+                     std::istream& in = std::cin);
+
+}  // namespace hu
