@@ -1,0 +1,95 @@
+#pragma once
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "common/platform/files.h"
+
+namespace hu {
+
+// Replacement figures for GetDiskFreeSpace; a negative field keeps the host's own.
+struct DiskOverride {
+  int64_t freeBytes = -1;
+  int64_t totalBytes = -1;
+};
+
+struct DiskOverrides {
+  DiskOverride all;
+  // Keyed by the first component of the device path, lower case ("nandflash").
+  std::map<std::string, DiskOverride> volumes;
+};
+
+struct HostFilesOptions {
+  DiskOverrides disk;
+  // Keeps attribute bits in the per-folder side file even where the file
+  // system takes extended attributes (to exercise that path).
+  bool sidecarAttributesOnly = false;
+};
+
+// The device's file system over a host folder. Device paths ("\Dravik\x.cfg",
+// '/' accepted too) resolve component by component ignoring ASCII case; a
+// component that does not exist keeps the spelling given. No device path
+// reaches outside the root: ".." stops at the root and a symbolic link that
+// leads out of it is refused (ERROR_ACCESS_DENIED).
+//
+// Share modes are accepted but not enforced: two opens of one file both succeed.
+class HostFiles : public Files {
+ public:
+  explicit HostFiles(const std::string& hostRoot, const HostFilesOptions& options = {});
+
+  void SetDiskOverrides(const DiskOverrides& disk) { options_.disk = disk; }
+  const std::string& root() const { return root_; }
+
+  // Host path of a device path (resolution only, nothing is created); empty
+  // with the last error set when the path is invalid or would leave the root.
+  std::string HostPath(const std::string& devicePath);
+
+  std::unique_ptr<File> Open(const std::string& path, FileAccess access, FileCreate create,
+                             uint32_t shareMode = 0) override;
+  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindData* first) override;
+  bool CreateDirectory(const std::string& path) override;
+  bool RemoveDirectory(const std::string& path) override;
+  bool DeleteFile(const std::string& path) override;
+  bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override;
+  bool MoveFile(const std::string& from, const std::string& to) override;
+  uint32_t GetAttributes(const std::string& path) override;
+  bool SetAttributes(const std::string& path, uint32_t attributes) override;
+  bool GetDiskFreeSpace(const std::string& path, DiskSpace* out) override;
+
+  // Name of the per-folder side file that holds attribute bits where
+  // extended attributes are refused; never listed and never reachable.
+  static const char* SidecarName();
+
+ private:
+  struct Resolved {
+    std::string host;     // host path
+    std::string parent;   // host path of the containing folder
+    std::string name;     // host name of the last component ("" for the root)
+    std::string volume;   // first device component, lower case
+    bool exists = false;
+    bool parentExists = false;
+    bool isRoot = false;
+    struct stat st {};
+  };
+  // False with the last error set (invalid name, or a link out of the root).
+  bool Resolve(const std::string& devicePath, Resolved* out);
+  std::string RealRoot() const;
+  bool InsideRoot(const std::string& hostPath) const;
+
+  uint32_t AttributesOf(const std::string& folder, const std::string& name,
+                        const struct stat& st);
+  bool StoreAttributes(const std::string& folder, const std::string& name, uint32_t bits);
+  void ForgetAttributes(const std::string& folder, const std::string& name);
+  void MoveAttributes(const std::string& fromFolder, const std::string& fromName,
+                      const std::string& toFolder, const std::string& toName);
+  bool CopyContent(const Resolved& from, const Resolved& to);
+
+  std::string root_;
+  std::string realRoot_;
+  HostFilesOptions options_;
+};
+
+}  // namespace hu

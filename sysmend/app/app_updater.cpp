@@ -1,0 +1,280 @@
+#include "sysmend/app/app_updater.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common/platform/errors.h"
+#include "common/platform/trace.h"
+#include "sysmend/app/step_panel.h"
+#include "sysmend/packages/auk_unzip.h"
+#include "sysmend/packages/back_up_dir.h"
+#include "sysmend/packages/delete_tree.h"
+#include "sysmend/packages/incremental_packs.h"
+#include "sysmend/packages/pack_unzip.h"
+#include "sysmend/packages/public_ver_checker.h"
+
+namespace hu {
+namespace {
+
+const char kDravik[] = "\\dravik";
+const char kNandFlash[] = "\\NandFlash";
+
+}  // namespace
+
+CAppUpdater::CAppUpdater(Files& files, Clock& clock, CodePage& codePage, UpdateView& view,
+                         const std::string& moduleFolder)
+    : files_(files), clock_(clock), codePage_(codePage), view_(view), moduleFolder_(moduleFolder) {}
+
+CBackUpDir CAppUpdater::MakePair(const std::string& source, const std::string& backup) {
+  CBackUpDir pair(files_, clock_, source, backup);
+  pair.SetCallback([this](uint32_t kind, const BackUpProgress& r, void*) { BackupProgress(kind, r.operation, r.percentage); },
+                   nullptr);
+  return pair;
+}
+
+bool CAppUpdater::Exists(const std::string& path) { return files_.GetAttributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool CAppUpdater::WriteFlag(const std::string& path, const char* text, size_t bytes) {
+  std::unique_ptr<File> f = files_.Open(path, FileAccess::ReadWrite, FileCreate::CreateAlways, 0);
+  if (!f) {
+    Trace("##### create flag file = %s failed errcode = %d \r\n", path.c_str(), static_cast<int>(GetLastError()));
+    return false;
+  }
+  uint32_t done = 0;
+  bool ok = f->Write(text, static_cast<uint32_t>(bytes), &done) && done == bytes && f->Flush();
+  if (!ok) {
+    Trace("##### write flag file = %s failed errcode = %d \r\n", path.c_str(), static_cast<int>(GetLastError()));
+  }
+  return ok;
+}
+
+void CAppUpdater::WriteAppUpdatedFlags() {
+  static const char kScreen[] = "Screen Check Flag!";
+  static const char kSuccess[] = "app Update Flag!";
+  if (!WriteFlag(kScreenCheckFlag, kScreen, sizeof kScreen)) return;
+  if (WriteFlag(kSuccessFlag, kSuccess, sizeof kSuccess)) {
+    Trace("##### create App_Update_Flag_File = %s suc \r\n", kSuccessFlag);
+  }
+}
+
+void CAppUpdater::WriteAppFailedFlag() {
+  static const char kFailed[] = "App_Update_Failed_Flag!";
+  WriteFlag(FailureFlag(), kFailed, sizeof kFailed);
+}
+
+void CAppUpdater::DeleteAppFailedFlag() {
+  if (!files_.DeleteFile(FailureFlag())) files_.DeleteFile(FailureFlag());
+}
+
+bool CAppUpdater::NeedAppRecovery() {
+  return !Exists(kSuccessFlag) && Exists(FailureFlag()) && (Exists(DravikBackup()) || Exists(NandFlashBackup()));
+}
+
+void CAppUpdater::BackupProgress(uint32_t mode, uint32_t first, uint32_t second) {
+  bool nandExists = Exists(kNandFlash);
+  bool nandBackupExists = Exists(NandFlashBackup());
+  uint32_t p = 0;
+  switch (mode) {
+    case 0: {
+      if (second != 0) {
+        Trace("\r\nApp Updated Error !!!!");
+        return;
+      }
+      p = first;
+      if (Exists(DravikBackup()) || nandBackupExists) p = p * 80 / 100;
+      view_.SetProgress(static_cast<int>(p < 2 ? 2 : p));
+      return;
+    }
+    case 1: {
+      uint32_t v = second;
+      if (m_bFirstBackup) {
+        p = nandExists ? v * 80 / 100 : v * 100 / 100;
+      } else {
+        p = v * 20 / 100 + 80;
+      }
+      char text[64];
+      if (p != 100) {
+        std::snprintf(text, sizeof text, "Back up APP now ( %d%% )", static_cast<int>(p));
+      } else {
+        std::snprintf(text, sizeof text, "Back up APP OK!");
+      }
+      view_.Panel().AppendLine(text, StepPanel::kBlack, true, false, false);
+      return;
+    }
+    case 2: {
+      uint32_t v = second;
+      if (m_bFirstRestore) {
+        p = nandBackupExists ? v * 6 / 100 + 80 : v * 10 / 100 + 80;
+      } else {
+        p = v * 4 / 100 + 86;
+      }
+      break;
+    }
+    case 4: {
+      uint32_t v = second;
+      if (m_bFirstDelete) {
+        p = nandBackupExists ? v * 6 / 100 + 90 : v * 10 / 100 + 90;
+      } else {
+        p = v * 4 / 100 + 96;
+      }
+      break;
+    }
+    default:
+      return;  // clearing a partition shows nothing
+  }
+  view_.SetProgress(static_cast<int>(p));
+}
+
+bool CAppUpdater::UpdateApp(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks) {
+  std::string version = slot.version;
+  if (loosePack && !loosePacks.empty()) version = ReadPackAppVer(files_, codePage_, loosePacks.front());
+  char text[400];
+  std::snprintf(text, sizeof text, "App is updating now ... (version: %s ) ", version.c_str());
+  view_.Panel().AppendLine(text, StepPanel::kBlack, true, false, false);
+  view_.SetProgress(2);
+  view_.Repaint();
+  // The previous application stays in App_old until the new one is complete,
+  // so that a failed unpack never leaves the unit without an application.
+  uint32_t result = 0;
+  if (loosePack) {
+    std::vector<std::string> ordered = loosePacks;
+    SortPacksByVersion(ordered);
+    result = ExtractIncrementalPacks(files_, codePage_, ordered, kAppDir) ? kPackOk : kPackNoIndex;
+  } else {
+    CAukUnzip unzip(files_, clock_, codePage_);
+    unzip.SetCallback(
+        [this](uint32_t, const PackProgress& report, void*) { BackupProgress(0, report.percentage, report.result); },
+        nullptr);
+    unzip.SetOffset(slot.offset);
+    result = unzip.Unzip(slot.path, kAppDir);
+  }
+  m_nAppUpdateErr = result;
+  return result == 0;
+}
+
+CAppUpdater::Outcome CAppUpdater::PhaseOne() {
+  CBackUpDir dravik = MakePair(kDravik, DravikBackup());
+  CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  if (Exists(kSuccessFlag) && Exists(PackListFile())) {
+    StepPanel& panel = view_.Panel();
+    panel.AppendLine("Back up APP now...", StepPanel::kBlack, true, false, false);
+    files_.DeleteFile(DravikBackup() + "\\$KVR$\\KitUpdated.flg");
+    m_bFirstBackup = true;
+    bool ok = dravik.Backup() != 0;
+    if (!ok) {
+      dravik.DeleteBackup();
+      panel.AppendLine("dravik prartition back up failed!", StepPanel::kRed, true, false, true);
+    }
+    m_bFirstBackup = false;
+    if (ok && nand.Backup() == 0) {
+      ok = false;
+      nand.DeleteBackup();
+      dravik.DeleteBackup();
+      panel.AppendLine("nandflash prartition back up failed!", StepPanel::kRed, true, false, true);
+    }
+    if (!ok) return Outcome::kBackupFailed;
+  }
+  if (Exists(kAppOldDir)) {
+    // Left from an earlier run: stale after a completed update (the success
+    // flag is there), otherwise the folder in App is an interrupted unpack.
+    if (Exists(kSuccessFlag)) {
+      DeleteTree(files_, clock_, kAppOldDir);
+    } else {
+      DeleteTree(files_, clock_, kAppDir);
+      return Outcome::kRenamed;
+    }
+  }
+  if (!files_.MoveFile(kAppDir, kAppOldDir)) {
+    Trace(" MoveFile  Update_KitPath =%s Update_KitPath_OLD = %s failed!! errcode = %d \r\n", kAppDir, kAppOldDir,
+          static_cast<int>(GetLastError()));
+  }
+  return Outcome::kRenamed;
+}
+
+void CAppUpdater::PutBackOldApp() {
+  if (!Exists(kAppOldDir)) return;
+  DeleteTree(files_, clock_, kAppDir);
+  if (!files_.MoveFile(kAppOldDir, kAppDir)) {
+    Trace(" MoveFile  Update_KitPath =%s Update_KitPath_OLD = %s failed!! errcode = %d \r\n", kAppOldDir, kAppDir,
+          static_cast<int>(GetLastError()));
+  }
+}
+
+CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
+                                           const std::vector<std::string>& loosePacks) {
+  StepPanel& panel = view_.Panel();
+  view_.ShowUpdateControls(true);
+  if (Exists(kSuccessFlag) && !files_.DeleteFile(kSuccessFlag)) {
+    Trace("DeleteFile %s failed errcode = %d \r\n", kSuccessFlag, static_cast<int>(GetLastError()));
+  }
+  CBackUpDir dravik = MakePair(kDravik, DravikBackup());
+  CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  bool haveBackups = Exists(DravikBackup()) || Exists(NandFlashBackup());
+
+  if (UpdateApp(slot, loosePack, loosePacks)) {
+    DeleteTree(files_, clock_, "\\NANDFlash\\$KVR$");
+    view_.NoticeAppUdpateResult(1);
+    if (loosePack) {
+      m_bFirstRestore = true;
+      dravik.Restore(false);
+      m_bFirstRestore = false;
+      nand.Restore(false);
+    }
+    WriteAppUpdatedFlags();
+    m_bFirstDelete = true;
+    dravik.DeleteBackup();
+    m_bFirstDelete = false;
+    nand.DeleteBackup();
+    DeleteTree(files_, clock_, kAppOldDir);
+    panel.AppendLine("App updated OK ! ", StepPanel::kBlack, true, false, true);
+  } else {
+    WriteAppFailedFlag();
+    view_.NoticeAppUdpateResult(2);
+    panel.AppendLine("Recovering App...!", StepPanel::kRed, true, false, false);
+    if (haveBackups) {
+      dravik.DeleteSource();
+      nand.DeleteSource();
+      m_bFirstRestore = true;
+      dravik.Restore(false);
+      m_bFirstRestore = false;
+      nand.Restore(false);
+    } else {
+      // Without backups, clearing the partitions would lose everything; the
+      // previous application is still in App_old.
+      PutBackOldApp();
+    }
+    WriteAppUpdatedFlags();
+    m_bFirstDelete = true;
+    dravik.DeleteBackup();
+    m_bFirstDelete = false;
+    nand.DeleteBackup();
+    DeleteTree(files_, clock_, kAppOldDir);
+    DeleteAppFailedFlag();
+    panel.AppendLine("App updated Failed! ", StepPanel::kRed, true, false, true);
+  }
+  clock_.Sleep(1000);
+  Trace("\r\nApp Updated OK !!!!");
+  return Outcome::kInstalled;
+}
+
+CAppUpdater::Outcome CAppUpdater::Run(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks) {
+  if (files_.GetAttributes(kAppDir) == FILE_ATTRIBUTE_DIRECTORY) return PhaseOne();
+  return PhaseTwo(slot, loosePack, loosePacks);
+}
+
+void CAppUpdater::RecoverApp() {
+  CBackUpDir dravik = MakePair(kDravik, DravikBackup());
+  CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  m_bFirstRestore = true;
+  dravik.Restore(true);
+  m_bFirstRestore = false;
+  nand.Restore(true);
+  m_bFirstDelete = true;
+  dravik.DeleteBackup();
+  m_bFirstDelete = false;
+  nand.DeleteBackup();
+  DeleteAppFailedFlag();
+}
+
+}  // namespace hu

@@ -1,0 +1,112 @@
+#include "dir_oper.h"
+
+#include "sysmend/packages/dir_tree.h"
+
+namespace hu {
+
+namespace {
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+}  // namespace
+
+CDirOper::CDirOper(Files& files, Clock& clock) : files_(files), clock_(clock) {}
+
+void CDirOper::SetCallback(DirOperCallback callback, void* context) {
+  m_pCallback = std::move(callback);
+  m_pContext = context;
+}
+
+void CDirOper::Report(uint32_t operation, uint32_t total, uint32_t handled) {
+  if (m_pCallback) m_pCallback(DirWalkProgress{operation, total, handled}, m_pContext);
+}
+
+uint32_t CDirOper::CountFiles(const std::string& path, bool topOnly) {
+  FindData fd;
+  auto find = files_.FindFirst(JoinPath(path, "*.*"), &fd);
+  if (!find) return 0;
+  uint32_t count = 0;
+  do {
+    if (IsDirectoryEntry(fd.attributes)) {
+      if (!topOnly && !IsDotEntry(fd.name)) count += CountFiles(JoinPath(path, fd.name), false);
+    } else {
+      ++count;
+    }
+  } while (find->Next(&fd));
+  return count;
+}
+
+uint32_t CDirOper::GetDirSize(const std::string& path) {
+  FindData fd;
+  auto find = files_.FindFirst(JoinPath(path, "*.*"), &fd);
+  if (!find) return 0;
+  uint32_t size = 0;
+  do {
+    if (IsDirectoryEntry(fd.attributes)) {
+      if (!IsDotEntry(fd.name)) size += GetDirSize(JoinPath(path, fd.name));
+    } else {
+      size += static_cast<uint32_t>(fd.size);
+    }
+  } while (find->Next(&fd));
+  return size;
+}
+
+bool CDirOper::CreateDirTree(const std::string& path) { return hu::CreateDirTree(files_, path); }
+
+uint32_t CDirOper::CopyDir(const std::string& source, const std::string& target, bool overwrite) {
+  m_nCopyTotal = CountFiles(source, false);
+  if (m_nCopyTotal == 0) return 1;
+  m_nCopyCount = 0;
+  CopyLevel(source, target, overwrite);
+  return m_nCopyCount;
+}
+
+void CDirOper::CopyLevel(const std::string& source, const std::string& target, bool overwrite) {
+  FindData fd;
+  auto find = files_.FindFirst(JoinPath(source, "*.*"), &fd);
+  if (!find) return;
+  CreateDirTree(target);
+  do {
+    std::string from = JoinPath(source, fd.name);
+    std::string to = JoinPath(target, fd.name);
+    if (IsDirectoryEntry(fd.attributes)) {
+      if (!IsDotEntry(fd.name)) CopyLevel(from, to, overwrite);
+      continue;
+    }
+    if (overwrite || files_.GetAttributes(to) == INVALID_FILE_ATTRIBUTES) {
+      if (!files_.CopyFile(from, to, false)) files_.CopyFile(from, to, false);
+    }
+    ++m_nCopyCount;
+    Report(kCopy, m_nCopyTotal, m_nCopyCount);
+    clock_.Sleep(kFilePauseMs);
+  } while (find->Next(&fd));
+}
+
+uint32_t CDirOper::DeleteDir(const std::string& path) {
+  m_nDeleteTotal = CountFiles(path, false);
+  m_nDeleteCount = 0;
+  DeleteLevel(path);
+  return m_nDeleteCount;
+}
+
+void CDirOper::DeleteLevel(const std::string& path) {
+  FindData fd;
+  auto find = files_.FindFirst(JoinPath(path, "*.*"), &fd);
+  if (!find) {
+    files_.RemoveDirectory(path);
+    return;
+  }
+  do {
+    std::string full = JoinPath(path, fd.name);
+    if (IsDirectoryEntry(fd.attributes)) {
+      if (!IsDotEntry(fd.name)) DeleteLevel(full);
+      continue;
+    }
+    files_.DeleteFile(full);
+    ++m_nDeleteCount;
+    Report(kDelete, m_nDeleteTotal, m_nDeleteCount);
+    clock_.Sleep(kFilePauseMs);
+  } while (find->Next(&fd));
+  find.reset();
+  files_.RemoveDirectory(path);
+}
+
+}  // namespace hu

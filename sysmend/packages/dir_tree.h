@@ -1,0 +1,23 @@
+#pragma once
+#include <string>
+
+#include "common/platform/files.h"
+
+namespace hu {
+
+// `dir` and `name` joined by one backslash.
+std::string JoinPath(const std::string& dir, const std::string& name);
+// The folder part of `path`: up to (not including) its last backslash; "" when none.
+std::string ParentPath(const std::string& path);
+
+// True at once when `path` is an existing folder; otherwise tries to create
+// every folder along the path, prefix by prefix, and answers the result of
+// the last attempt (the whole path).
+bool CreateDirTree(Files& files, const std::string& path);
+
+// A file or folder attribute word that names a folder.
+inline bool IsDirectoryEntry(uint32_t attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace hu

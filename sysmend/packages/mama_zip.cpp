@@ -1,0 +1,260 @@
+#include "mama_zip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "common/platform/errors.h"
+#include "common/platform/trace.h"
+#include "sysmend/packages/dir_tree.h"
+#include "sysmend/packages/kit_layout.h"
+
+namespace hu {
+
+namespace {
+
+constexpr size_t kOutBlock = 64 * 1024;
+constexpr uint8_t kFlagContinuation = 0x02;
+constexpr uint8_t kFlagExtra = 0x04;
+constexpr uint8_t kFlagName = 0x08;
+constexpr uint8_t kFlagComment = 0x10;
+constexpr uint8_t kFlagEncrypted = 0x20;
+constexpr uint8_t kFlagReserved = 0xC0;
+constexpr size_t kGzipHeader = 10;
+constexpr size_t kZipLocalHeader = 30;
+constexpr uint32_t kZipLocalSig = 0x04034b50;
+constexpr uint32_t kZipDescriptorSig = 0x08074b50;
+
+std::string Format(const char* format, const std::string& a) {
+  char buf[600];
+  std::snprintf(buf, sizeof buf, format, a.c_str());
+  return buf;
+}
+
+}  // namespace
+
+class CMamaZip::FileSink : public CMamaZip::Sink {
+ public:
+  FileSink(File& file, uint64_t& position, bool& writeError, uint32_t& error)
+      : file_(file), position_(position), writeError_(writeError), error_(error) {}
+  bool Put(const uint8_t* data, size_t length) override {
+    while (length > 0) {
+      uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
+      uint32_t done = 0;
+      if (!file_.Write(data, chunk, &done)) {
+        error_ = GetLastError();
+        Trace("\n util WriteFile Err = %d LINE = %d\n", static_cast<int>(error_), __LINE__);
+        writeError_ = true;
+        return false;
+      }
+      if (done == 0) {
+        // Nothing more can be written: the file would silently be short.
+        error_ = GetLastError();
+        writeError_ = true;
+        return false;
+      }
+      position_ += done;
+      data += done;
+      length -= done;
+    }
+    return true;
+  }
+
+ private:
+  File& file_;
+  uint64_t& position_;
+  bool& writeError_;
+  uint32_t& error_;
+};
+
+class CMamaZip::MemorySink : public CMamaZip::Sink {
+ public:
+  MemorySink(uint8_t* buffer, size_t capacity, uint64_t& position)
+      : buffer_(buffer), capacity_(capacity), position_(position) {}
+  bool Put(const uint8_t* data, size_t length) override {
+    size_t room = position_ < capacity_ ? capacity_ - static_cast<size_t>(position_) : 0;
+    size_t n = std::min(room, length);
+    if (n > 0 && buffer_ != nullptr) std::memcpy(buffer_ + position_, data, n);
+    position_ += n;
+    return n == length;
+  }
+
+ private:
+  uint8_t* buffer_;
+  size_t capacity_;
+  uint64_t& position_;
+};
+
+CMamaZip::CMamaZip(Files& files, const std::string& sourceName)
+    : files_(files), m_sSourceFileName(sourceName), m_sOperation("unzipping") {}
+
+void CMamaZip::SetSource(const uint8_t* data, size_t length) {
+  m_pIn = data;
+  m_inLength = length;
+}
+
+void CMamaZip::SetOutputMemory(uint8_t* buffer, size_t capacity) {
+  m_bToMemory = true;
+  m_pOut = buffer;
+  m_outCapacity = buffer == nullptr ? 0 : capacity;
+}
+
+void CMamaZip::SetOutputFile() {
+  m_bToMemory = false;
+  m_pOut = nullptr;
+  m_outCapacity = 0;
+}
+
+bool CMamaZip::Inflate(const uint8_t* in, size_t length, Sink& out, size_t* consumed) {
+  if (consumed) *consumed = 0;
+  z_stream zs;
+  std::memset(&zs, 0, sizeof zs);
+  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return false;
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kOutBlock]);
+  if (!block) {
+    inflateEnd(&zs);
+    return false;
+  }
+  zs.next_in = const_cast<Bytef*>(in);
+  zs.avail_in = static_cast<uInt>(std::min<size_t>(length, UINT_MAX));
+  bool ok = true;
+  for (;;) {
+    zs.next_out = block.get();
+    zs.avail_out = static_cast<uInt>(kOutBlock);
+    int rc = inflate(&zs, Z_NO_FLUSH);
+    size_t produced = kOutBlock - zs.avail_out;
+    if (produced > 0 && !out.Put(block.get(), produced)) {
+      ok = false;
+      break;
+    }
+    if (rc == Z_MEM_ERROR) {
+      ok = false;
+      break;
+    }
+    // Damaged or truncated data ends the run with what was produced so far.
+    if (rc != Z_OK) break;
+    if (produced == 0 && zs.avail_in == 0) break;
+  }
+  if (consumed) *consumed = static_cast<size_t>(zs.next_in - in);
+  inflateEnd(&zs);
+  return ok;
+}
+
+bool CMamaZip::UnzipEntry(const uint8_t* in, size_t length, Sink& out) {
+  if (length < kZipLocalHeader) return false;
+  uint16_t flags = ReadLe16(in + 6);
+  uint16_t method = ReadLe16(in + 8);
+  uint32_t csize = ReadLe32(in + 18);
+  size_t nameLen = ReadLe16(in + 26);
+  size_t extraLen = ReadLe16(in + 28);
+  size_t pos = kZipLocalHeader + nameLen + extraLen;
+  if (pos > length || (flags & 0x0001) != 0) return false;  // truncated or encrypted
+  if (method == Z_DEFLATED) {
+    size_t used = 0;
+    if (!Inflate(in + pos, length - pos, out, &used)) return false;
+    pos += used;
+    if ((flags & 0x0008) != 0) {
+      if (length - pos >= 4 && ReadLe32(in + pos) == kZipDescriptorSig) pos += 4;
+      pos += std::min<size_t>(12, length - pos);
+    }
+  } else if (method == 0) {
+    if ((flags & 0x0008) != 0) return false;  // a stored entry needs its length up front
+    size_t n = std::min<size_t>(csize, length - pos);
+    if (n > 0 && !out.Put(in + pos, n)) return false;
+    pos += n;
+  } else {
+    return false;
+  }
+  // Only one entry is taken; a second one fails the run.
+  return !(length - pos >= 4 && ReadLe32(in + pos) == kZipLocalSig);
+}
+
+bool CMamaZip::Operate(const uint8_t* in, size_t length, Sink& out) {
+  if (in == nullptr && length > 0) return false;
+  if (length >= 4 && ReadLe32(in) == kZipLocalSig) return UnzipEntry(in, length, out);
+  if (length < kGzipHeader || in[0] != 0x1F || in[1] != 0x8B || in[2] != Z_DEFLATED) return false;
+  uint8_t flags = in[3];
+  if ((flags & (kFlagContinuation | kFlagEncrypted | kFlagReserved)) != 0) return false;
+  size_t pos = kGzipHeader;
+  if ((flags & kFlagExtra) != 0) {
+    if (length - pos < 2) return false;
+    size_t extra = ReadLe16(in + pos);
+    pos += 2;
+    if (length - pos < extra) return false;
+    pos += extra;
+  }
+  for (uint8_t skipped : {kFlagName, kFlagComment}) {
+    if ((flags & skipped) == 0) continue;
+    const void* end = std::memchr(in + pos, 0, length - pos);
+    if (end == nullptr) return false;
+    pos = static_cast<size_t>(static_cast<const uint8_t*>(end) - in) + 1;
+  }
+  // The trailer's CRC and length are not compared with the output.
+  return Inflate(in + pos, length - pos, out, nullptr);
+}
+
+uint32_t CMamaZip::SwapSize(const std::string& target, int mode) {
+  m_bWriteError = false;
+  m_outPos = 0;
+  m_sErrorText.clear();
+  uint32_t writeErr = ERROR_SUCCESS;
+
+  const uint8_t* in = m_pIn;
+  size_t length = m_inLength;
+  std::vector<uint8_t> fileInput;
+  if (mode != kModeMemory) {
+    auto src = files_.Open(m_sSourceFileName, FileAccess::Read, FileCreate::OpenExisting, 0);
+    uint64_t size = src ? src->Size() : 0;
+    bool ok = src && size <= UINT32_MAX;
+    if (ok) {
+      fileInput.resize(static_cast<size_t>(size));
+      uint32_t done = 0;
+      ok = size == 0 || (src->Read(fileInput.data(), static_cast<uint32_t>(size), &done) && done == size);
+    }
+    if (!ok) {
+      Trace("\n CMamaZip::SwapSize _tfopen m_sSourceFileName = %s Err = %d \n", m_sSourceFileName.c_str(),
+            static_cast<int>(GetLastError()));
+      return kCreateFailed;
+    }
+    in = fileInput.data();
+    length = fileInput.size();
+  }
+
+  bool ok = false;
+  if (m_bToMemory) {
+    MemorySink sink(m_pOut, m_outCapacity, m_outPos);
+    ok = Operate(in, length, sink);
+  } else {
+    std::string dir = ParentPath(target);
+    if (!dir.empty()) CreateDirTree(files_, dir);
+    auto file = files_.Open(target, FileAccess::ReadWrite, FileCreate::CreateAlways, 0);
+    if (!file) {
+      Trace("\n CMamaZip::SwapSize CreateFile sTargetFileName = %s Err = %d \n", target.c_str(),
+            static_cast<int>(GetLastError()));
+      return kCreateFailed;
+    }
+    FileSink sink(*file, m_outPos, m_bWriteError, writeErr);
+    ok = Operate(in, length, sink);
+  }
+  if (m_bWriteError) {
+    Trace("\n CMamaZip::SwapSize write sTargetFileName = %s Err = %d \n", target.c_str(),
+          static_cast<int>(writeErr));
+    m_sErrorText = Format("write %s file error!\n", target);
+    return kWriteFailed;
+  }
+  if (!ok) {
+    Trace("\n CMamaZip::SwapSize m_sOperation= %s sTargetFileName = %s Err = %d \n", m_sOperation.c_str(),
+          target.c_str(), static_cast<int>(GetLastError()));
+    m_sErrorText = Format("%s error!CMamaZip::SwapSize\n", m_sOperation);
+    return kFailed;
+  }
+  return kOk;
+}
+
+}  // namespace hu

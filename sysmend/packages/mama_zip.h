@@ -1,0 +1,68 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/platform/files.h"
+
+namespace hu {
+
+// Inflates one gzip stream (or the single entry of a ZIP stream) that the
+// caller has read into memory, into a new file or into a caller's buffer.
+// One object describes one run at a time: the source and target set before
+// SwapSize belong to this object only.
+class CMamaZip {
+ public:
+  // Results of SwapSize.
+  enum : uint32_t { kOk = 0, kFailed = 1, kCreateFailed = 3, kWriteFailed = 4 };
+  // The only mode in use: the source is the memory buffer.
+  static constexpr int kModeMemory = 3;
+
+  // `sourceName` is opened only for a run with file input.
+  CMamaZip(Files& files, const std::string& sourceName);
+  virtual ~CMamaZip() = default;
+
+  void SetSource(const uint8_t* data, size_t length);
+  // Output into `buffer`; a stream that inflates to more than `capacity`
+  // bytes fails without writing past it.
+  void SetOutputMemory(uint8_t* buffer, size_t capacity);
+  void SetOutputFile();
+
+  uint32_t SwapSize(const std::string& target, int mode);
+
+  // Bytes produced by the last run.
+  uint64_t OutputLength() const { return m_outPos; }
+  const std::string& Operation() const { return m_sOperation; }
+  // The message formed for the last failure ("" after a success).
+  const std::string& ErrorText() const { return m_sErrorText; }
+
+ protected:
+  // Where inflated blocks go; false stops the run.
+  class Sink {
+   public:
+    virtual ~Sink() = default;
+    virtual bool Put(const uint8_t* data, size_t length) = 0;
+  };
+  // The work on an input and an output; true when it succeeded.
+  virtual bool Operate(const uint8_t* in, size_t length, Sink& out);
+
+ private:
+  class FileSink;
+  class MemorySink;
+  bool Inflate(const uint8_t* in, size_t length, Sink& out, size_t* consumed);
+  bool UnzipEntry(const uint8_t* in, size_t length, Sink& out);
+
+  Files& files_;
+  std::string m_sSourceFileName;
+  std::string m_sOperation;
+  std::string m_sErrorText;
+  const uint8_t* m_pIn = nullptr;
+  size_t m_inLength = 0;
+  bool m_bToMemory = false;
+  uint8_t* m_pOut = nullptr;
+  size_t m_outCapacity = 0;
+  uint64_t m_outPos = 0;
+  bool m_bWriteError = false;
+};
+
+}  // namespace hu

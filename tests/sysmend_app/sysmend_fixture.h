@@ -1,0 +1,57 @@
+#pragma once
+// A simulated unit for the updater's logic: in-memory files and registry, a
+// manual clock, a console device and a driver library whose entries record
+// their calls.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/platform/testing/capture_trace.h"
+#include "common/platform/testing/fake_devices.h"
+#include "common/platform/testing/fake_library.h"
+#include "common/platform/testing/fake_sync.h"
+#include "common/platform/testing/manual_clock.h"
+#include "common/platform/testing/mem_files.h"
+#include "common/platform/testing/mem_registry.h"
+#include "common/platform/testing/passthrough_code_page.h"
+#include "sysmend/app/halbridge_abi.h"
+#include "tests/packages/kit_builder.h"
+
+namespace hu {
+
+// What the fake driver library was asked and what it reports.
+struct FakeHalbridge {
+  static std::map<uint32_t, std::string> versions;  // GetSysVerInfo kind -> text
+  static std::vector<std::string> calls;            // "UpdatePack 5 \path 0 10"
+  static bool updatePackResult;
+  static void Reset();
+  // The library's entries, without those named in `without`.
+  static FakeLibrary::Exports Exports(const std::vector<std::string>& without = {});
+};
+
+class SysmendFixture {
+ public:
+  SysmendFixture();
+
+  // Installs the library at "\Windows\Halbridge.dll".
+  void InstallHalbridge(const std::vector<std::string>& without = {});
+  void SetInstalled(const std::string& os, const std::string& boot, const std::string& conf, const std::string& app);
+  void PutKitFile(const std::string& name, const std::string& bytes);
+  // A full pack whose application version is `appVersion`, with members under "\kit\".
+  static std::string AppPack(const std::string& appVersion,
+                             const std::vector<std::pair<std::string, std::string>>& files = {{"app.exe", "MZ"}},
+                             bool incremental = false);
+  static std::string AppVerInfo(const std::string& version);
+
+  CaptureTrace trace;
+  ManualClock clock;
+  MemFiles files;
+  MemRegistry registry;
+  FakeSync sync{clock};
+  FakeLibrary library;
+  FakeDevices devices;
+  PassthroughCodePage codePage;
+  std::string kitFolder = "\\StorageCard\\UpdateKitM";
+};
+
+}  // namespace hu
