@@ -6,6 +6,7 @@
 
 #include "common/platform/errors.h"
 #include "common/platform/trace.h"
+#include "sysmend/packages/ini_text.h"
 #include "sysmend/packages/mama_zip.h"
 
 namespace hu {
@@ -54,37 +55,6 @@ bool HasParentStep(const std::string& name) {
     if (end == std::string::npos) end = name.size();
     if (name.compare(start, end - start, "..") == 0 && end - start == 2) return true;
     start = end + 1;
-  }
-  return false;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
-// The value of `key` in `[section]` of INI text, as the profile readers find it.
-bool IniValue(const std::string& text, const std::string& section, const std::string& key, std::string* out) {
-  bool inSection = false;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = Trim(text.substr(pos, end - pos));
-    pos = end + 1;
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      size_t close = line.find(']');
-      inSection = close != std::string::npos && EqualsNoCase(Trim(line.substr(1, close - 1)), section);
-      continue;
-    }
-    size_t eq = line.find('=');
-    if (inSection && eq != std::string::npos && EqualsNoCase(Trim(line.substr(0, eq)), key)) {
-      *out = Trim(line.substr(eq + 1));
-      return true;
-    }
   }
   return false;
 }

@@ -6,7 +6,7 @@
 #include "common/platform/testing/manual_clock.h"
 #include "common/platform/testing/mem_files.h"
 #include "kit_builder.h"
-#include "passthrough_code_page.h"
+#include "common/platform/testing/passthrough_code_page.h"
 #include "sysmend/packages/incremental_packs.h"
 
 namespace hu {

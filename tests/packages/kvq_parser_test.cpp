@@ -5,7 +5,7 @@
 #include "common/platform/testing/capture_trace.h"
 #include "common/platform/testing/mem_files.h"
 #include "kit_builder.h"
-#include "passthrough_code_page.h"
+#include "common/platform/testing/passthrough_code_page.h"
 
 namespace hu {
 namespace {

@@ -1,0 +1,163 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "common/platform/host/unit.h"
+
+namespace hu::e2e {
+namespace fs = std::filesystem;
+
+std::string BinDir() { return HU_BIN_DIR; }
+std::string Bin(const std::string& name) { return BinDir() + "/" + name; }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+namespace {
+
+int Spawn(const std::vector<std::string>& argv, const std::string& inPath, const std::string& outPath,
+          const std::string& errPath) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  setpgid(0, 0);
+  int in = open(inPath.c_str(), O_RDONLY);
+  int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+// Waits for `pid` up to `timeoutMs`; kills its process group on time-out.
+bool WaitPid(int pid, int timeoutMs, int* status) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    int rc = waitpid(pid, status, WNOHANG);
+    if (rc == pid) return true;
+    if (std::chrono::steady_clock::now() > end) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, status, 0);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input, int timeoutMs) {
+  TempDir io;
+  WriteFile(io.path() + "/in", input);
+  int pid = Spawn(argv, io.path() + "/in", io.path() + "/out", io.path() + "/err");
+  RunResult r;
+  int status = 0;
+  r.timedOut = !WaitPid(pid, timeoutMs, &status);
+  r.exitCode = !r.timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = ReadFile(io.path() + "/out");
+  r.err = ReadFile(io.path() + "/err");
+  return r;
+}
+
+Background::Background(const std::vector<std::string>& argv, const std::string& input) {
+  char name[] = "/tmp/hu_bg_XXXXXX";
+  int fd = mkstemp(name);
+  if (fd >= 0) close(fd);
+  outPath_ = name;
+  WriteFile(outPath_ + ".in", input);
+  pid_ = Spawn(argv, outPath_ + ".in", outPath_, outPath_ + ".err");
+}
+
+Background::~Background() {
+  if (!done_ && pid_ > 0) {
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  unlink(outPath_.c_str());
+  unlink((outPath_ + ".in").c_str());
+  unlink((outPath_ + ".err").c_str());
+}
+
+bool Background::Running() {
+  if (done_) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    done_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  return !done_;
+}
+
+int Background::Wait(int timeoutMs) {
+  if (done_) return status_;
+  int status = 0;
+  bool ended = WaitPid(pid_, timeoutMs, &status);
+  done_ = true;
+  status_ = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status_;
+}
+
+std::string Background::Output() { return ReadFile(outPath_); }
+
+TempDir::TempDir() {
+  char name[] = "/tmp/hu_e2e_XXXXXX";
+  if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = name;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+TestUnit::TestUnit(const std::vector<std::string>& initArgs, double timeScale) : dir_(temp_.path() + "/unit") {
+  std::vector<std::string> argv = {Bin("unitctl"), "init", dir_};
+  argv.insert(argv.end(), initArgs.begin(), initArgs.end());
+  RunResult r = RunProgram(argv);
+  if (r.exitCode != 0) throw std::runtime_error("unitctl init failed: " + r.err);
+  std::ostringstream scale;
+  scale << timeScale;
+  SetIni("unit", "time_scale", scale.str());
+}
+
+void TestUnit::Put(const std::string& relative, const std::string& bytes) const { WriteFile(Fs(relative), bytes); }
+
+std::string TestUnit::Read(const std::string& relative) const { return ReadFile(dir_ + "/" + relative); }
+
+bool TestUnit::Exists(const std::string& relative) const { return fs::exists(dir_ + "/" + relative); }
+
+void TestUnit::SetIni(const std::string& section, const std::string& key, const std::string& value) const {
+  IniFile ini;
+  std::string error;
+  if (!ini.Load(dir_ + "/unit.ini", &error)) throw std::runtime_error(error);
+  ini.Set(section, key, value);
+  if (!ini.Save(dir_ + "/unit.ini", &error)) throw std::runtime_error(error);
+}
+
+}  // namespace hu::e2e

@@ -1,0 +1,73 @@
+#pragma once
+// Running the real executables against a unit folder, for end-to-end tests.
+#include <string>
+#include <vector>
+
+namespace hu::e2e {
+
+// Folder of the built executables.
+std::string BinDir();
+std::string Bin(const std::string& name);
+
+struct RunResult {
+  int exitCode = -1;  // -1 when killed by the time limit or a signal
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] with the arguments, feeding `input` on standard input, for at
+// most `timeoutMs` of real time.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "", int timeoutMs = 20000);
+
+// A process left running while the test does other things.
+class Background {
+ public:
+  explicit Background(const std::vector<std::string>& argv, const std::string& input = "");
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  bool Running();
+  // Waits for the end; the exit code, or -1 after the time limit (then killed).
+  int Wait(int timeoutMs);
+  std::string Output();  // what it printed so far on stdout
+
+ private:
+  int pid_ = -1;
+  std::string outPath_;
+  int status_ = -1;
+  bool done_ = false;
+};
+
+// A fresh temporary folder, removed at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A unit made by `unitctl init DIR ARGS...` in a temporary folder, with the
+// given time scale.
+class TestUnit {
+ public:
+  explicit TestUnit(const std::vector<std::string>& initArgs = {}, double timeScale = 0.01);
+  const std::string& dir() const { return dir_; }
+  std::string Fs(const std::string& relative) const { return dir_ + "/fs/" + relative; }
+  void Put(const std::string& relative, const std::string& bytes) const;  // under fs/, folders made
+  std::string Read(const std::string& relative) const;                     // under the unit folder
+  bool Exists(const std::string& relative) const;
+  void SetIni(const std::string& section, const std::string& key, const std::string& value) const;
+
+ private:
+  TempDir temp_;
+  std::string dir_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+}  // namespace hu::e2e
