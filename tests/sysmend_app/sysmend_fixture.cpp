@@ -61,7 +61,8 @@ FakeLibrary::Exports FakeHalbridge::Exports(const std::vector<std::string>& with
   return all;
 }
 
-SysmendFixture::SysmendFixture() {
+SysmendFixture::SysmendFixture(const std::string& commandLine)
+    : platform("\\StorageCard\\Sysmend\\Sysmend.exe", commandLine) {
   FakeHalbridge::Reset();
   for (const char* dir : {"\\StorageCard\\UpdateKitM", "\\StorageCard\\Sysmend", "\\Dravik", "\\NandFlash", "\\Windows"}) {
     files.MakeDirs(dir);

@@ -7,13 +7,7 @@
 #include <vector>
 
 #include "common/platform/testing/capture_trace.h"
-#include "common/platform/testing/fake_devices.h"
-#include "common/platform/testing/fake_library.h"
-#include "common/platform/testing/fake_sync.h"
-#include "common/platform/testing/manual_clock.h"
-#include "common/platform/testing/mem_files.h"
-#include "common/platform/testing/mem_registry.h"
-#include "common/platform/testing/passthrough_code_page.h"
+#include "common/platform/testing/fake_platform.h"
 #include "sysmend/app/halbridge_abi.h"
 #include "tests/packages/kit_builder.h"
 
@@ -31,7 +25,7 @@ struct FakeHalbridge {
 
 class SysmendFixture {
  public:
-  SysmendFixture();
+  explicit SysmendFixture(const std::string& commandLine = "");
 
   // Installs the library at "\Windows\Halbridge.dll".
   void InstallHalbridge(const std::vector<std::string>& without = {});
@@ -44,13 +38,15 @@ class SysmendFixture {
   static std::string AppVerInfo(const std::string& version);
 
   CaptureTrace trace;
-  ManualClock clock;
-  MemFiles files;
-  MemRegistry registry;
-  FakeSync sync{clock};
-  FakeLibrary library;
-  FakeDevices devices;
-  PassthroughCodePage codePage;
+  FakePlatform platform;
+  ManualClock& clock = platform.manualClock;
+  MemFiles& files = platform.memFiles;
+  MemRegistry& registry = platform.memRegistry;
+  FakeSync& sync = platform.fakeSync;
+  FakeLibrary& library = platform.fakeLibrary;
+  FakeDevices& devices = platform.fakeDevices;
+  FakeProcesses& processes = platform.fakeProcesses;
+  PassthroughCodePage& codePage = platform.passthrough;
   std::string kitFolder = "\\StorageCard\\UpdateKitM";
 };
 
