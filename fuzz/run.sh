@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds one fuzz target with clang and runs it:
-#   fuzz/run.sh kvq_header|pack_index|gzip [SECONDS]   (default 60)
+#   fuzz/run.sh NAME [SECONDS]   (default 60; NAME as fuzz/fuzz_NAME.cpp)
 # New inputs go to BUILD/fuzz-work/NAME/corpus, crashes to .../artifacts; the
 # committed seeds in fuzz/corpus/NAME are only read. HU_FUZZ_BUILD_DIR picks
 # the build folder (default build-fuzz).
