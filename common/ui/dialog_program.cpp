@@ -7,6 +7,9 @@
 #include "common/ui/dialog.h"
 #include "common/ui/headless_front_end.h"
 #include "common/ui/script_runner.h"
+#if HU_HAVE_TERMINAL_UI
+#include "common/ui/terminal_front_end.h"
+#endif
 
 namespace hu {
 
@@ -27,9 +30,7 @@ struct OpenWatch : UiObserver {
 int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& options, std::ostream& out,
                      std::ostream& err, std::istream& in) {
   const std::string& frontEnd = options.frontEnd;
-  if (frontEnd == "tui") {
-    err << "ui: the terminal front end is not built yet; using headless" << std::endl;
-  } else if (frontEnd != "headless" && frontEnd != "script" && !frontEnd.empty()) {
+  if (frontEnd != "headless" && frontEnd != "script" && frontEnd != "tui" && !frontEnd.empty()) {
     err << "ui: unknown front end \"" << frontEnd << "\" (headless, script or tui)" << std::endl;
     return 2;
   }
@@ -57,10 +58,31 @@ int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& opti
     scriptText = text.str();
   }
 
-  HeadlessFrontEnd headless(desktop, &out, log.get());
+#if HU_HAVE_TERMINAL_UI
+  std::unique_ptr<TerminalFrontEnd> terminal;
+  if (frontEnd == "tui") {
+    // The terminal is the process's own: a caller that wants the lines
+    // elsewhere gets them there.
+    std::string why = "the output does not go to the terminal";
+    if (&out == &std::cout) {
+      terminal = std::make_unique<TerminalFrontEnd>(desktop);
+      if (!terminal->Start(&why)) terminal.reset();
+    }
+    if (!terminal) err << "ui: no terminal front end (" << why << "); using headless" << std::endl;
+  }
+#else
+  void* terminal = nullptr;
+  if (frontEnd == "tui") err << "ui: built without the terminal front end; using headless" << std::endl;
+#endif
+  // While the terminal shows the dialogs, lines for people would tear the
+  // screen: they wait for the end.
+  std::ostringstream heldErr;
+  std::ostream& scriptErr = terminal ? static_cast<std::ostream&>(heldErr) : err;
+
+  HeadlessFrontEnd headless(desktop, terminal ? nullptr : &out, log.get());
   std::unique_ptr<ScriptRunner> script;
   if (!inputPath.empty()) {
-    script = std::make_unique<ScriptRunner>(desktop, err);
+    script = std::make_unique<ScriptRunner>(desktop, scriptErr);
     if (inputPath == "-") {
       script->ReadAsync(in);
     } else {
@@ -70,6 +92,10 @@ int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& opti
 
   OpenWatch watch(desktop, mainDialog);
   mainDialog.DoModal();
+#if HU_HAVE_TERMINAL_UI
+  if (terminal) terminal->Stop();
+#endif
+  err << heldErr.str() << std::flush;
   if (script && script->Failed()) return ScriptRunner::kExitCode;
   if (desktop.loop().IsQuitting()) return desktop.loop().QuitCode();
   return watch.opened ? 0 : 1;

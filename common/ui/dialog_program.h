@@ -19,9 +19,9 @@ struct UiOptions {
 // the code given to EventLoop::Quit when the loop was quit, 1 when the dialog
 // could not be created, 2 for unusable options (unknown front end, a file
 // that cannot be opened). A script given with --input runs whatever the front
-// end; "script" without input reads standard input. The terminal front end is
-// not built yet: "tui" falls back to headless with a note on `err`. Lines for
-// people go to `out`.
+// end; "script" without input reads standard input. "tui" draws on the
+// terminal, and falls back to headless with a note on `err` when the output is
+// not a terminal (or `out` is not standard output). Lines for people go to `out`.
 int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& options,
                      std::ostream& out = std::cout, std::ostream& err = std::cerr,
                      std::istream& in = std::cin);

@@ -1,5 +1,7 @@
 #include "common/ui/script_runner.h"
 
+#include "common/ui/control_actions.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <thread>
@@ -82,13 +84,6 @@ bool ParseInt(const Token& token, long minValue, long maxValue, long* value) {
   if (errno != 0 || endPtr == nullptr || *endPtr != '\0' || v < minValue || v > maxValue) return false;
   *value = v;
   return true;
-}
-
-Dialog* OpenDialogByHwnd(Desktop& desktop, HWND hwnd) {
-  for (Dialog* dialog : desktop.OpenDialogs()) {
-    if (dialog->GetSafeHwnd() == hwnd) return dialog;
-  }
-  return nullptr;
 }
 
 // The top dialog and, depth first, the child pages in it.
@@ -373,17 +368,7 @@ std::string ScriptRunner::Attempt() {
       HWND hwnd = t.dialog->GetSafeHwnd();
       int id = a.id;
       bool toggle = a.kind == ScriptAction::Kind::Click;
-      Perform([&desktop, hwnd, id, toggle] {
-        Dialog* dialog = OpenDialogByHwnd(desktop, hwnd);
-        if (dialog == nullptr) return;
-        Control* control = dialog->GetDlgItem(id);
-        if (control != nullptr && control->Kind() == ControlKind::CheckBox) {
-          control->SetCheck(toggle && control->GetCheck() != 0 ? BST_UNCHECKED : BST_CHECKED);
-        } else if (control != nullptr && control->Kind() == ControlKind::RadioButton) {
-          dialog->CheckRadio(*control);
-        }
-        desktop.loop().Dispatch(hwnd, WM_COMMAND, MakeWParam(id, BN_CLICKED), 0);
-      });
+      Perform([&desktop, hwnd, id, toggle] { ClickDialogControl(desktop, hwnd, id, toggle); });
       return {};
     }
     case ScriptAction::Kind::Select:
@@ -391,10 +376,7 @@ std::string ScriptRunner::Attempt() {
       Target t = a.kind == ScriptAction::Kind::Tab ? FindTab() : FindControl(a.id);
       if (!t.problem.empty()) return t.problem;
       ControlKind kind = t.control->Kind();
-      int code = kind == ControlKind::Tab        ? TCN_SELCHANGE
-                 : kind == ControlKind::ListView ? LVN_ITEMCHANGED
-                 : kind == ControlKind::TreeView ? TVN_SELCHANGED
-                                                 : 0;
+      int code = SelectionNotification(kind);
       int id = t.control->GetDlgCtrlID();
       if (code == 0) {
         return "control " + std::to_string(id) + " is a " + ControlKindName(kind) + ", not a list, tree or tab";
@@ -405,12 +387,7 @@ std::string ScriptRunner::Attempt() {
       }
       HWND hwnd = t.dialog->GetSafeHwnd();
       int row = a.row;
-      Perform([&desktop, hwnd, id, row, code] {
-        Dialog* dialog = OpenDialogByHwnd(desktop, hwnd);
-        Control* control = dialog != nullptr ? dialog->GetDlgItem(id) : nullptr;
-        if (control == nullptr || !control->SetCurSel(row)) return;
-        desktop.loop().Dispatch(hwnd, WM_NOTIFY, static_cast<WPARAM>(id), code);
-      });
+      Perform([&desktop, hwnd, id, row] { SelectDialogItem(desktop, hwnd, id, row); });
       return {};
     }
     case ScriptAction::Kind::Close:

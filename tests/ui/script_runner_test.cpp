@@ -255,7 +255,7 @@ TEST_F(DialogProgramTest, StandardInputAndTheMissingTerminalFrontEnd) {
   options.frontEnd = "tui";
   options.inputPath = "-";
   EXPECT_EQ(RunDialogProgram(bench.desktop, main, options, out, err, in), 0);
-  EXPECT_EQ(err.str(), "ui: the terminal front end is not built yet; using headless\n");
+  EXPECT_EQ(err.str(), "ui: no terminal front end (the output does not go to the terminal); using headless\n");
   EXPECT_NE(out.str().find("[102] close 2"), std::string::npos);
 }
 
