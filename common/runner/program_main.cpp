@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "common/platform/host/host_platform.h"
-#include "common/ui/local_windows.h"
+#include "common/platform/host/host_processes.h"
 
 namespace hu {
 
@@ -19,6 +19,12 @@ int ProgramMain(int argc, char** argv, const ProgramInfo& info,
   const char* envUnit = std::getenv("HU_UNIT");
   std::string unitDir = envUnit && *envUnit ? envUnit : "./unit";
   std::string frontEnd = isatty(STDOUT_FILENO) ? "tui" : "headless";
+  // A program started by another one of the unit is told not to take the terminal.
+  const char* envUi = std::getenv(kUnitFrontEndEnv);
+  if (envUi != nullptr && (std::string(envUi) == "headless" || std::string(envUi) == "script" ||
+                           std::string(envUi) == "tui")) {
+    frontEnd = envUi;
+  }
   UiOptions ui;
   bool trace = false;
   std::string module = info.defaultModule;
@@ -54,13 +60,8 @@ int ProgramMain(int argc, char** argv, const ProgramInfo& info,
     std::cerr << info.name << ": " << error << "\n";
     return 1;
   }
-  std::unique_ptr<LocalWindows> ownWindows;
+  // The unit's windows: those of every program of the unit.
   Windows* windows = platform->windows();
-  if (windows == nullptr) {
-    ownWindows = std::make_unique<LocalWindows>();
-    windows = ownWindows.get();
-    platform->SetWindows(windows);
-  }
   Desktop desktop(platform->clock(), *windows);
   desktop.SetTitleHook([windows](HWND hwnd, const std::string& title) { windows->SetWindowTitle(hwnd, title); });
   ProgramContext context{*platform, desktop, ui};

@@ -34,7 +34,7 @@ class Desktop {
   int GetSystemMetrics(int index) const;
 
   // hu::Windows has no way yet to rename a window, so a title set by
-  // SetWindowText reaches FindWindow only through this hook (see LocalWindows).
+  // SetWindowText reaches FindWindow only through this hook.
   using TitleHook = std::function<void(HWND, const std::string&)>;
   void SetTitleHook(TitleHook hook) { titleHook_ = std::move(hook); }
 

@@ -1,6 +1,7 @@
 #include "common/ui/dialog_program.h"
 
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -83,7 +84,11 @@ int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& opti
   std::unique_ptr<ScriptRunner> script;
   if (!inputPath.empty()) {
     script = std::make_unique<ScriptRunner>(desktop, scriptErr);
-    if (inputPath == "-") {
+    if (inputPath == "-" && &in != &std::cin) {
+      // Another stream (a test's) may not outlive this call: read it now.
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      script->AddText(text);
+    } else if (inputPath == "-") {
       script->ReadAsync(in);
     } else {
       script->AddText(scriptText);

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/platform/host/host_files.h"
 #include "common/platform/host/unit.h"
 
 namespace hu::e2e {
@@ -149,6 +150,11 @@ TestUnit::TestUnit(const std::vector<std::string>& initArgs, double timeScale) :
 void TestUnit::Put(const std::string& relative, const std::string& bytes) const { WriteFile(Fs(relative), bytes); }
 
 std::string TestUnit::Read(const std::string& relative) const { return ReadFile(dir_ + "/" + relative); }
+
+std::string TestUnit::ReadDevice(const std::string& devicePath) const {
+  HostFiles files(dir_ + "/fs");
+  return ReadFile(files.HostPath(devicePath));
+}
 
 bool TestUnit::Exists(const std::string& relative) const { return fs::exists(dir_ + "/" + relative); }
 

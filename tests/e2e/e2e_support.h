@@ -60,6 +60,8 @@ class TestUnit {
   void Put(const std::string& relative, const std::string& bytes) const;  // under fs/, folders made
   std::string Read(const std::string& relative) const;                     // under the unit folder
   bool Exists(const std::string& relative) const;
+  // A file by its device path, resolved as the unit does (ignoring case).
+  std::string ReadDevice(const std::string& devicePath) const;
   void SetIni(const std::string& section, const std::string& key, const std::string& value) const;
 
  private:

@@ -20,8 +20,10 @@
 #include "sysmend/app/storage_roots.h"
 #include "common/platform/host/host_sync.h"
 #include "tools/unitctl/regedit_text.h"
+#include "tools/unitctl/unit_boot.h"
 #include "tools/unitctl/unit_flash.h"
 #include "tools/unitctl/unit_init.h"
+#include "tools/unitctl/unit_ps.h"
 
 namespace hu {
 namespace {
@@ -244,6 +246,16 @@ int Run(int argc, char** argv) {
   auto* info = app.add_subcommand("info", "Print the platform type and the storage roots");
   info->add_option("DIR", dir, "Unit folder")->required();
 
+  BootOptions bootOptions;
+  auto* boot = app.add_subcommand("boot", "Run a program as the unit's autostart, again after each reboot");
+  boot->add_option("DIR", dir, "Unit folder")->required();
+  boot->add_option("--max-boots", bootOptions.maxBoots, "Boots at most (default 5)")->check(CLI::Range(1, 1000));
+  boot->add_option("PROGRAM", bootOptions.program, "Host executable, after --")->required();
+  boot->add_option("ARGS", bootOptions.args, "Its arguments (after --unit DIR)");
+
+  auto* ps = app.add_subcommand("ps", "List the processes of the running unit");
+  ps->add_option("DIR", dir, "Unit folder")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -276,6 +288,18 @@ int Run(int argc, char** argv) {
     return 0;
   }
   if (info->parsed()) return Info(dir);
+  if (boot->parsed()) {
+    bootOptions.unitDir = dir;
+    std::string error;
+    int rc = BootUnit(bootOptions, stdout, &error);
+    if (!error.empty()) Error(error);
+    return rc;
+  }
+  if (ps->parsed()) {
+    std::string error;
+    if (!ListUnitProcesses(dir, std::cout, &error)) return Error(error);
+    return 0;
+  }
   if (flash->parsed()) {
     std::string error;
     if (!ListFlash(dir, std::cout, &error)) return Error(error);

@@ -36,10 +36,17 @@ std::unique_ptr<HostPlatform> HostPlatform::Open(const std::string& unitDir, con
   p->files_ = std::make_unique<HostFiles>(unit.fs(), fileOptions);
   p->clock_ = std::make_unique<HostClock>(unit.timeScale());
   p->sync_ = std::make_unique<HostSync>(unit.runDir(), *p->clock_);
-  p->processes_ = std::make_unique<HostProcesses>(opts.modulePath, opts.commandLine);
+  HostFiles* files = p->files_.get();
+  HostProcessesConfig processConfig;
+  processConfig.unitDir = unit.dir();
+  processConfig.modulePath = opts.modulePath;
+  processConfig.commandLine = opts.commandLine;
+  processConfig.hostPath = [files](const std::string& devicePath) { return files->HostPath(devicePath); };
+  processConfig.registerSelf = opts.registerProcess;
+  p->processes_ = std::make_unique<HostProcesses>(std::move(processConfig));
+  p->windows_ = std::make_unique<HostWindows>(unit.runDir(), *p->clock_, p->processes_->CurrentProcessId());
   p->codePage_ = std::make_unique<IconvCodePage>(unit.codePage());
   p->serial_ = std::make_unique<HostSerial>(UnitPortMap(unit));
-  HostFiles* files = p->files_.get();
   p->library_ = std::make_unique<HostLibrary>(
       [files](const std::string& devicePath) { return files->HostPath(devicePath); }, unit.dir());
   p->devices_ = std::make_unique<HostDevices>(unit.dir(), UnitDevicesConfig(unit));

@@ -8,6 +8,7 @@
 #include "common/platform/host/host_processes.h"
 #include "common/platform/host/host_registry.h"
 #include "common/platform/host/host_sync.h"
+#include "common/platform/host/host_windows.h"
 #include "common/platform/host/iconv_code_page.h"
 #include "common/platform/host/serial/host_devices.h"
 #include "common/platform/host/serial/host_library.h"
@@ -21,6 +22,8 @@ struct HostOptions {
   std::string modulePath;   // device path of the running program
   std::string commandLine;  // its device command line ("auto")
   bool traceToStderr = false;
+  // Enter the program in the unit's process table while the platform lives.
+  bool registerProcess = true;
 };
 
 // The services of one unit for the process that runs on it. While it lives
@@ -46,17 +49,19 @@ class HostPlatform : public Platform {
   Sync& sync() override { return *sync_; }
   Processes& processes() override { return *processes_; }
   CodePage& codePage() override { return *codePage_; }
-  Windows* windows() override { return windows_; }
+  Windows* windows() override { return windowsOverride_ != nullptr ? windowsOverride_ : windows_.get(); }
   Serial* serial() override { return serial_.get(); }
   Library* library() override { return library_.get(); }
   Devices* devices() override { return devices_.get(); }
 
-  // The windows of the unit's programs; the program's start-up provides them.
-  void SetWindows(Windows* windows) { windows_ = windows; }
+  // Puts other windows in place of the unit's (null: the unit's again).
+  void SetWindows(Windows* windows) { windowsOverride_ = windows; }
 
   Unit& unit() { return *unit_; }
   HostFiles& hostFiles() { return *files_; }
   HostClock& hostClock() { return *clock_; }
+  HostProcesses& hostProcesses() { return *processes_; }
+  HostWindows& hostWindows() { return *windows_; }
 
  private:
   std::unique_ptr<Unit> unit_;
@@ -69,7 +74,9 @@ class HostPlatform : public Platform {
   std::unique_ptr<HostSerial> serial_;
   std::unique_ptr<HostLibrary> library_;
   std::unique_ptr<HostDevices> devices_;
-  Windows* windows_ = nullptr;
+  // After the processes: windows go before the program leaves the table.
+  std::unique_ptr<HostWindows> windows_;
+  Windows* windowsOverride_ = nullptr;
   std::unique_ptr<FileTraceSink> trace_;
   TraceSink* previousSink_ = nullptr;
 };
