@@ -38,7 +38,6 @@ int ProgramMain(int argc, char** argv, const ProgramInfo& info,
   app.add_option("--module", module, "device path the program runs at");
   app.add_option("args", deviceArgs, "the device command line (e.g. auto)");
   app.allow_extras(false);
-  app.positionals_at_end(true);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
