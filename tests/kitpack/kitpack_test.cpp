@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <unistd.h>
 
+#include "canprobe/canbox_image.h"
+#include "common/platform/host/host_files.h"
 #include "tests/packages/kit_builder.h"
 
 namespace hu {
@@ -240,6 +242,31 @@ TEST_F(KitpackTest, ExtractKeepsEveryMemberInsideDir) {
   for (const auto& e : fs::recursive_directory_iterator(root)) all.insert(e.path().lexically_relative(root).string());
   EXPECT_EQ(all, (std::set<std::string>{"evil.auk", "deep", "deep/out", "deep/out/ok.txt", "deep/out/Windows",
                                         "deep/out/Windows/x.dll"}));
+}
+
+}  // namespace
+}  // namespace hu
+
+namespace hu {
+namespace {
+
+TEST_F(KitpackTest, CanboxFileDecodesToTheImage) {
+  std::string image;
+  std::mt19937 random(5);
+  for (int i = 0; i < 3001; ++i) image.push_back(static_cast<char>(random()));
+  WriteFile(root / "fw.bin", image);
+  Outcome made = Kitpack({"canbox", (root / "fw.canbox").string(), (root / "fw.bin").string()});
+  ASSERT_EQ(made.code, 0) << made.err;
+  HostFiles files(root.string());
+  CCanboxImage decoded;
+  ASSERT_TRUE(decoded.Load(files, "\\fw.canbox", "\\"));
+  std::vector<uint8_t> bytes = decoded.Image();
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()).substr(0, image.size()), image);
+
+  WriteFile(root / "tiny.bin", "123");
+  Outcome refused = Kitpack({"canbox", (root / "tiny.canbox").string(), (root / "tiny.bin").string()});
+  EXPECT_NE(refused.code, 0);
+  EXPECT_FALSE(fs::exists(root / "tiny.canbox"));
 }
 
 }  // namespace

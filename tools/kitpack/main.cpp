@@ -4,10 +4,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "canprobe/canbox_file_maker.h"
 #include "common/platform/host/iconv_code_page.h"
 #include "common/platform/trace.h"
 #include "sysmend/packages/kit_layout.h"
@@ -67,6 +71,23 @@ int BuildContainer(const std::string& out, const std::string& version, const std
   return 0;
 }
 
+int BuildCanbox(const std::string& out, const std::string& imagePath) {
+  std::ifstream in(imagePath, std::ios::binary);
+  if (!in) return Fail(imagePath, "cannot be read");
+  std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes, error;
+  if (!MakeCanboxFile(image, &bytes, &error)) return Fail(imagePath, error);
+  std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  if (!file) {
+    std::remove(out.c_str());
+    return Fail(out, "cannot be written");
+  }
+  std::cout << out << ": CAN-box firmware of " << image.size() << " bytes\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +124,9 @@ int main(int argc, char** argv) {
   auto* extract = app.add_subcommand("extract", "unpack a pack (or a container's application section) into DIR");
   extract->add_option("FILE", file, "kit file")->required();
   extract->add_option("DIR", dir, "target folder")->required();
+  auto* canbox = app.add_subcommand("canbox", "make a .canbox CAN-box firmware file from a binary image");
+  canbox->add_option("OUT", out, ".canbox file to write")->required();
+  canbox->add_option("IMAGE", file, "binary firmware image")->required();
 
   CLI11_PARSE(app, argc, argv);
 
@@ -127,6 +151,7 @@ int main(int argc, char** argv) {
     }
     return l.valid ? 0 : Fail(file, l.problem);
   }
+  if (canbox->parsed()) return BuildCanbox(out, file);
   if (extract->parsed()) {
     std::string error;
     if (!ExtractKit(file, dir, codePage, &error)) return Fail(file, error);
