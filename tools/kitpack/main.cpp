@@ -128,7 +128,13 @@ int main(int argc, char** argv) {
   canbox->add_option("OUT", out, ".canbox file to write")->required();
   canbox->add_option("IMAGE", file, "binary firmware image")->required();
 
-  CLI11_PARSE(app, argc, argv);
+  app.set_version_flag("--version", "kitpack 0.1.0");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version end with 0; any other mistake on the command line is a usage error.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   StderrTrace stderrTrace;
   if (trace) SetTraceSink(&stderrTrace);
