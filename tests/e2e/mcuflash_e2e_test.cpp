@@ -182,7 +182,8 @@ TEST(McuflashE2E, SilentMcuEndsInTheFailureAndTheProgramStillCloses) {
 }
 
 TEST(McuflashE2E, StubbornArbiterIsEndedAndThePortTaken) {
-  TestUnit unit({"--cpu", "MSTAR786", "--project", "19"}, 0.1);
+  // Half speed: the pause after ending the arbiter must let its port go even on a busy machine.
+  TestUnit unit({"--cpu", "MSTAR786", "--project", "19"}, 0.5);
   const std::string image = ImageBytes(1024, 7);
   unit.Put("StorageCard/Mcuflash/app.s19", S19Text(image));
   Served serve(unit, {"--arbiter", "stubborn"});
@@ -195,7 +196,7 @@ TEST(McuflashE2E, StubbornArbiterIsEndedAndThePortTaken) {
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(unit.Read("flash/mcu.bin"), image);
   // The hand-over waits out its retries (about 7 s of unit time) before ending the arbiter.
-  EXPECT_GT(seconds, 0.5);
+  EXPECT_GT(seconds, 2.5);
   RunResult after = RunProgram({Bin("unitctl"), "ps", unit.dir()});
   EXPECT_EQ(after.out.find("Portmaster.exe"), std::string::npos) << after.out;
 }

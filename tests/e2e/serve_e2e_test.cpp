@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/canbox/canbox_relay.h"
+#include "sim/canbox/canbox_simulator.h"
+#include "sim/mcu/mcu_simulator.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace hu::e2e {
@@ -165,6 +168,21 @@ TEST(ServeE2E, CanBoxOnlyTakesCom4WithoutAnMcuOrArbiter) {
   EXPECT_EQ(answer.substr(0, 15), std::string("\r$Z") + static_cast<char>('0' + 11) + "VZD3A000105") << answer;
   EXPECT_EQ(serve.Stop(), 0);
   EXPECT_EQ(IniPorts(unit).find("COM4"), std::string::npos) << IniPorts(unit);
+}
+
+TEST(ServeE2E, ProjectSeventeenReachesTheBoxThroughTheMcu) {
+  TestUnit unit({"--project", "17"}, 0.1);
+  ServeProcess serve(unit, {"--no-arbiter", "--canbox-type", "VRELAYBOX17"});
+  ASSERT_TRUE(serve.WaitReady()) << serve.Output();
+  const std::string out = serve.Output();
+  EXPECT_NE(out.find("(mcu, line family, 115200, can box behind it, kind 4)"), std::string::npos) << out;
+  EXPECT_EQ(out.find("arbiter"), std::string::npos) << out;
+  const std::string request = "\r$Z2N0\r\n";
+  const std::vector<uint8_t> frame = BuildSumFrame(0x33, 0x08, std::vector<uint8_t>(request.begin(), request.end()));
+  const std::vector<uint8_t> reply = WrapCanBoxAnswer(4, CanBoxSimulator::TypeReply("VRELAYBOX17"));
+  const std::string answer = Exchange(SlaveOf(out, "COM4"), std::string(frame.begin(), frame.end()), reply.size());
+  EXPECT_EQ(answer, std::string(reply.begin(), reply.end()));
+  EXPECT_EQ(serve.Stop(), 0);
 }
 
 TEST(ServeE2E, RefusesWhatThePlatformCannotReach) {

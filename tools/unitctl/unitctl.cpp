@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "tools/unitctl/unit_flash.h"
 #include "tools/unitctl/unit_init.h"
 #include "tools/unitctl/unit_ps.h"
+#include "tools/unitctl/unit_serve.h"
 
 namespace hu {
 namespace {
@@ -188,6 +190,10 @@ int Info(const std::string& dir) {
 }
 
 int Run(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("unitctl 0.1.0\n");
+    return 0;
+  }
   CLI::App app{"Create and inspect a head-unit stand-in (a unit folder)."};
   app.name("unitctl");
   app.require_subcommand(1);
@@ -256,6 +262,34 @@ int Run(int argc, char** argv) {
   auto* ps = app.add_subcommand("ps", "List the processes of the running unit");
   ps->add_option("DIR", dir, "Unit folder")->required();
 
+  ServeOptions serveOptions;
+  std::string arbiterMode = "normal";
+  bool noArbiter = false;
+  auto* serve = app.add_subcommand(
+      "serve",
+      "Serve the unit's ports on pseudo-terminals (simulated MCU, CAN box, serial arbiter) until SIGTERM/SIGINT.\n"
+      "Project type 17/19: COM4 = the MCU with the CAN box behind it (kind 5 on platform types 8, 9, 12, else 4).\n"
+      "Other project types: COM4 = the MCU, and COM14 = the raw CAN box on platform type 13; elsewhere the raw\n"
+      "box is served (on COM4) only with --canbox-only, which then serves no MCU. The arbiter runs when the MCU\n"
+      "is served. Prints one line per port and 'ready'.");
+  serve->add_option("DIR", dir, "Unit folder")->required();
+  serve->add_option("--mcu-version", serveOptions.mcuVersion, "Version the MCU reports (default 3900R20130101)");
+  serve->add_option("--loss", serveOptions.loss, "Probability that an answer is lost")->check(CLI::Range(0.0, 1.0));
+  serve->add_option("--corrupt", serveOptions.corrupt, "Probability that an answer is damaged")
+      ->check(CLI::Range(0.0, 1.0));
+  serve->add_option("--silent-after", serveOptions.silentAfter, "Answers given before falling silent")
+      ->check(CLI::Range(0, 1 << 30));
+  serve->add_option("--seed", serveOptions.seed, "Seed of the faults (default 1)");
+  serve->add_option("--arbiter", arbiterMode, "normal, or stubborn (never lets the port go)")
+      ->check(CLI::IsMember({"normal", "stubborn"}));
+  serve->add_flag("--no-arbiter", noArbiter, "Run no serial arbiter");
+  serve->add_option("--canbox-type", serveOptions.canboxType, "Vehicle type the CAN box reports (1..19 characters)")
+      ->check([](const std::string& t) { return t.empty() || t.size() > 19 ? std::string("1..19 characters") : std::string(); });
+  serve->add_flag("--canbox-only", serveOptions.canboxOnly, "Project types other than 17/19: the raw CAN box instead of the MCU");
+  serve->add_option("--canbox-baud", serveOptions.canboxBaud, "Line speed of the raw CAN box for --pace (115200 or 625000)")
+      ->check(CLI::IsMember({115200u, 625000u}));
+  serve->add_flag("--pace", serveOptions.pace, "Answer at line speed (scaled by the unit's time scale)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -299,6 +333,20 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!ListUnitProcesses(dir, std::cout, &error)) return Error(error);
     return 0;
+  }
+  if (serve->parsed()) {
+    serveOptions.unitDir = dir;
+    serveOptions.arbiter = noArbiter ? ServeArbiter::None
+                                     : (arbiterMode == "stubborn" ? ServeArbiter::Stubborn : ServeArbiter::Normal);
+    struct sigaction sa {};
+    sa.sa_handler = [](int) { RequestServeStop(); };
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::string error;
+    int rc = ServeUnit(serveOptions, stdout, &error);
+    if (rc != 0) Error(error);
+    return rc;
   }
   if (flash->parsed()) {
     std::string error;
