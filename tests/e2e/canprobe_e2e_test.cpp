@@ -1,0 +1,122 @@
+// The CAN box tool run for real against `unitctl serve`: the vehicle type read
+// on each way the box is reached, and one firmware upgrade.
+#include <chrono>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace hu::e2e {
+namespace {
+
+constexpr char kBoxType[] = "VZD3A000105";
+constexpr char kModuleDir[] = "SDMMC/Canprobe/";
+
+// `unitctl serve` in the background, waited for until it serves.
+class Served {
+ public:
+  Served(const TestUnit& unit, std::vector<std::string> args) {
+    std::vector<std::string> argv = {Bin("unitctl"), "serve", unit.dir(), "--canbox-type", kBoxType};
+    argv.insert(argv.end(), args.begin(), args.end());
+    process_ = std::make_unique<Background>(argv);
+    for (int i = 0; i < 200 && process_->Running(); ++i) {
+      if (process_->Output().find("ready\n") != std::string::npos) {
+        ready_ = true;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+  }
+  bool ready() const { return ready_; }
+  std::string Output() { return process_->Output(); }
+
+ private:
+  std::unique_ptr<Background> process_;
+  bool ready_ = false;
+};
+
+RunResult Canprobe(const TestUnit& unit, const std::string& script, int timeoutMs = 20000) {
+  return RunProgram({Bin("canprobe"), "--unit", unit.dir(), "--ui", "script", "--input", "-"}, script, timeoutMs);
+}
+
+std::string Diagnose(const TestUnit& unit, const RunResult& r) {
+  return "stdout:\n" + r.out + "\nstderr:\n" + r.err + "\ntrace.log:\n" + unit.Read("trace.log");
+}
+
+struct Family {
+  const char* name;
+  std::vector<std::string> init;
+  std::vector<std::string> serve;
+  const char* portLine;  // what serve says of the port the box answers on
+};
+
+class CanprobeReadTypeE2E : public ::testing::TestWithParam<Family> {};
+
+TEST_P(CanprobeReadTypeE2E, ShowsTypeDateAndDescription) {
+  const Family& family = GetParam();
+  TestUnit unit(family.init, 0.1);
+  unit.Put(std::string(kModuleDir) + "CarInfoDescription.txt", std::string(kBoxType) + "=Cruze e2e\n");
+  Served serve(unit, family.serve);
+  ASSERT_TRUE(serve.ready()) << serve.Output();
+  EXPECT_NE(serve.Output().find(family.portLine), std::string::npos) << serve.Output();
+  RunResult r = Canprobe(unit,
+                         "click 1038\n"
+                         "expect \"VersionId:VZD3A000105\" 60000\n"
+                         "expect \"CarId:0105\"\n"
+                         "expect \"Data:2013-03-10\"\n"
+                         "expect \"Car:Cruze e2e\"\n"
+                         "close\n");
+  EXPECT_FALSE(r.timedOut) << Diagnose(unit, r);
+  EXPECT_EQ(r.exitCode, 0) << Diagnose(unit, r);
+  EXPECT_NE(r.out.find("Car:Cruze e2e"), std::string::npos) << Diagnose(unit, r);
+}
+
+// On 17/19 the serial arbiter would hold COM4: the tool closes it only while
+// the head unit application runs, which these units do not have.
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, CanprobeReadTypeE2E,
+    ::testing::Values(
+        Family{"Project18RawOnCom4", {"--cpu", "S3C6410", "--project", "18"}, {"--canbox-only"}, "COM4 -> "},
+        Family{"PlatformThirteenRawOnCom14", {"--cpu", "MSTAR786", "--project", "18"}, {}, "COM14 -> "},
+        Family{"Project19BehindTheMcuKind4", {"--cpu", "S3C6410", "--project", "19"}, {"--no-arbiter"}, "kind 4)"},
+        Family{"Project19BehindTheMcuKind5", {"--cpu", "MSTAR786", "--project", "19"}, {"--no-arbiter"}, "kind 5)"}),
+    [](const ::testing::TestParamInfo<Family>& info) { return std::string(info.param.name); });
+
+TEST(CanprobeUpgradeE2E, RawBoxTakesTheImageFromTheFileDialog) {
+  TestUnit unit({"--cpu", "S3C6410", "--project", "18"}, 0.1);
+  std::mt19937 random(18);
+  std::string image(4096, '\0');
+  for (char& c : image) c = static_cast<char>(random() & 0xFF);
+  TempDir work;
+  WriteFile(work.path() + "/image.bin", image);
+  RunResult pack = RunProgram({Bin("kitpack"), "canbox", work.path() + "/box.canbox", work.path() + "/image.bin"});
+  ASSERT_EQ(pack.exitCode, 0) << pack.out << pack.err;
+  // Beside the program: where the file dialog first looks.
+  unit.Put(std::string(kModuleDir) + "box.canbox", ReadFile(work.path() + "/box.canbox"));
+
+  Served serve(unit, {"--canbox-only"});
+  ASSERT_TRUE(serve.ready()) << serve.Output();
+  RunResult r = Canprobe(unit,
+                         "click 1019\n"
+                         "select 1044 0\n"
+                         "click 1\n"
+                         "expect \"升级完成!\" 120000\n"
+                         "close\n",
+                         30000);
+  EXPECT_FALSE(r.timedOut) << Diagnose(unit, r);
+  EXPECT_EQ(r.exitCode, 0) << Diagnose(unit, r);
+  EXPECT_NE(unit.Read("trace.log").find("HexFileName: box.canbox\n"), std::string::npos);
+  const std::string flash = unit.Read("flash/canbox.bin");
+  ASSERT_GE(flash.size(), image.size()) << Diagnose(unit, r);
+  EXPECT_EQ(flash.substr(0, image.size()), image);
+  // What follows the image is the box's erased flash.
+  EXPECT_EQ(flash.substr(image.size()).find_first_not_of('\xFF'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace hu::e2e
