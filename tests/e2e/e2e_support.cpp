@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +74,65 @@ bool WaitPid(int pid, int timeoutMs, int* status) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Hex(uint32_t v, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, v);
+  return buf;
+}
+
+// An S1 record with its check.
+std::string Record(int type, uint32_t address, const std::vector<uint8_t>& data) {
+  const int width = type == 1 ? 2 : 4;
+  const uint32_t count = static_cast<uint32_t>(width + data.size() + 1);
+  uint32_t sum = count;
+  std::string s = "S" + std::to_string(type) + Hex(count, 2);
+  for (int i = width - 1; i >= 0; --i) {
+    const uint32_t b = (address >> (8 * i)) & 0xFF;
+    sum += b;
+    s += Hex(b, 2);
+  }
+  for (uint8_t b : data) {
+    sum += b;
+    s += Hex(b, 2);
+  }
+  return s + Hex((sum & 0xFF) ^ 0xFF, 2) + "\r\n";
+}
+
+}  // namespace
+
+std::string ImageBytes(size_t size, int salt) {
+  std::string out;
+  for (size_t i = 0; i < size; ++i) out += static_cast<char>((i * 7 + 3 + salt) & 0xFF);
+  return out;
+}
+
+std::string S19Text(const std::string& image) {
+  std::vector<uint8_t> tag{0, 0};
+  for (char c : std::string("STM8QX4B")) tag.push_back(static_cast<uint8_t>(c));
+  std::string s = Record(1, 0x9FE0, tag);
+  for (size_t at = 0; at < image.size(); at += 32) {
+    std::vector<uint8_t> data(image.begin() + at, image.begin() + std::min(image.size(), at + 32));
+    s += Record(1, static_cast<uint32_t>(0xA000 + at), data);
+  }
+  return s + "S9030000FC\r\n";
+}
+
+
+Served::Served(const TestUnit& unit, std::vector<std::string> args) {
+  std::vector<std::string> argv = {Bin("unitctl"), "serve", unit.dir()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  process_ = std::make_unique<Background>(argv);
+  for (int i = 0; i < 200 && process_->Running(); ++i) {
+    if (process_->Output().find("ready\n") != std::string::npos) {
+      ready_ = true;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+}
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input, int timeoutMs) {
   TempDir io;

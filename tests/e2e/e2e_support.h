@@ -1,5 +1,6 @@
 #pragma once
 // Running the real executables against a unit folder, for end-to-end tests.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,24 @@ class TestUnit {
   TempDir temp_;
   std::string dir_;
 };
+
+// `unitctl serve DIR ARGS` in the background, waited for until it serves.
+class Served {
+ public:
+  Served(const TestUnit& unit, std::vector<std::string> args);
+  bool ready() const { return ready_; }
+  std::string Output() { return process_->Output(); }
+
+ private:
+  std::unique_ptr<Background> process_;
+  bool ready_ = false;
+};
+
+// The text of an S-record image for the block family: the STM8 platform tag,
+// then `image` from 0xA000, 32 bytes a record.
+std::string S19Text(const std::string& image);
+// `size` bytes of a pattern that differs with `salt`.
+std::string ImageBytes(size_t size, int salt);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

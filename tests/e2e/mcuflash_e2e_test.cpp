@@ -13,48 +13,6 @@
 namespace hu::e2e {
 namespace {
 
-std::string Hex(uint32_t v, int digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", digits, v);
-  return buf;
-}
-
-// An S1 record with its check.
-std::string Record(int type, uint32_t address, const std::vector<uint8_t>& data) {
-  const int width = type == 1 ? 2 : 4;
-  const uint32_t count = static_cast<uint32_t>(width + data.size() + 1);
-  uint32_t sum = count;
-  std::string s = "S" + std::to_string(type) + Hex(count, 2);
-  for (int i = width - 1; i >= 0; --i) {
-    const uint32_t b = (address >> (8 * i)) & 0xFF;
-    sum += b;
-    s += Hex(b, 2);
-  }
-  for (uint8_t b : data) {
-    sum += b;
-    s += Hex(b, 2);
-  }
-  return s + Hex((sum & 0xFF) ^ 0xFF, 2) + "\r\n";
-}
-
-std::string ImageBytes(size_t size, int salt) {
-  std::string out;
-  for (size_t i = 0; i < size; ++i) out += static_cast<char>((i * 7 + 3 + salt) & 0xFF);
-  return out;
-}
-
-// The STM8 platform tag and `image` from 0xA000, 32 bytes a record.
-std::string S19Text(const std::string& image) {
-  std::vector<uint8_t> tag{0, 0};
-  for (char c : std::string("STM8QX4B")) tag.push_back(static_cast<uint8_t>(c));
-  std::string s = Record(1, 0x9FE0, tag);
-  for (size_t at = 0; at < image.size(); at += 32) {
-    std::vector<uint8_t> data(image.begin() + at, image.begin() + std::min(image.size(), at + 32));
-    s += Record(1, static_cast<uint32_t>(0xA000 + at), data);
-  }
-  return s + "S9030000FC\r\n";
-}
-
 // The bytes from 0xA000 that the S1 records of a text carry.
 std::string DecodeFromA000(const std::string& text) {
   std::string image;
@@ -75,29 +33,6 @@ std::string DecodeFromA000(const std::string& text) {
   }
   return image;
 }
-
-// `unitctl serve` in the background, waited for until it serves.
-class Served {
- public:
-  Served(const TestUnit& unit, std::vector<std::string> args) {
-    std::vector<std::string> argv = {Bin("unitctl"), "serve", unit.dir()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    process_ = std::make_unique<Background>(argv);
-    for (int i = 0; i < 200 && process_->Running(); ++i) {
-      if (process_->Output().find("ready\n") != std::string::npos) {
-        ready_ = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-  }
-  bool ready() const { return ready_; }
-  std::string Output() { return process_->Output(); }
-
- private:
-  std::unique_ptr<Background> process_;
-  bool ready_ = false;
-};
 
 RunResult Mcuflash(const TestUnit& unit, const std::string& script, int timeoutMs = 30000) {
   return RunProgram({Bin("mcuflash"), "--unit", unit.dir(), "--ui", "script", "--input", "-"}, script, timeoutMs);
