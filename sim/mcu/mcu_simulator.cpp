@@ -24,6 +24,8 @@ constexpr uint8_t kLineCommand = '3';
 constexpr uint8_t kLineSub = 0x01;
 constexpr uint8_t kRelaySumSub = 0x08;
 constexpr uint8_t kLineAnswer = 0x84;
+// The CAN box's text commands: "\r$Z", three characters, "\r\n".
+constexpr size_t kTextCommandLength = 8;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -95,6 +97,27 @@ McuFamily McuSimulator::FamilyFor(uint32_t projectType, const std::string& cpuTy
 void McuSimulator::SetRelayPeer(McuRelayPeer* peer) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_pRelay = peer;
+}
+
+void McuSimulator::SetTextRelayKind(int linkKind) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_iTextKind = linkKind == 4 || linkKind == 5 ? linkKind : 0;
+}
+
+void McuSimulator::TakeText(size_t n, std::vector<uint8_t>* out) {
+  n = std::min(n, m_rx.size());
+  for (size_t i = 0; i < n; ++i) {
+    m_text.push_back(m_rx[i]);
+    if (m_text.size() > kTextCommandLength) m_text.erase(m_text.begin());
+    if (m_text.size() == kTextCommandLength && m_text[0] == '\r' && m_text[1] == '$' && m_text[2] == 'Z' &&
+        m_text[6] == '\r' && m_text[7] == '\n') {
+      if (m_iTextKind != 0 && m_pRelay != nullptr) {
+        ++m_stats.relayedText;
+        AnswerRaw(m_pRelay->OnRelay(m_iTextKind, m_text), out);
+      }
+      m_text.clear();
+    }
+  }
 }
 
 void McuSimulator::SetVersion(const std::string& version) {
@@ -212,11 +235,14 @@ void McuSimulator::ParseFrames(std::vector<uint8_t>* out) {
     if (pending != kNone) ++m_stats.badFrames;
     pending = kNone;
     ++m_stats.frames;
+    TakeText(pos, out);
+    m_text.clear();  // a text command does not run across a frame
     OnFrame(frame, out);
     m_rx.erase(m_rx.begin(), m_rx.begin() + static_cast<std::ptrdiff_t>(pos + total));
     pos = 0;
   }
   const size_t keep = pending == kNone ? m_rx.size() : pending;
+  TakeText(keep, out);
   m_rx.erase(m_rx.begin(), m_rx.begin() + static_cast<std::ptrdiff_t>(keep));
 }
 

@@ -71,6 +71,7 @@ class McuSimulator {
     uint32_t keyReads = 0;
     uint32_t heartbeatStops = 0;
     uint32_t relayed = 0;
+    uint32_t relayedText = 0;    // unframed text commands passed to the box
     uint32_t answers = 0;        // answers made, before faults
     uint32_t lost = 0;
     uint32_t corrupted = 0;
@@ -92,6 +93,10 @@ class McuSimulator {
   std::vector<uint8_t> Feed(const std::vector<uint8_t>& bytes) { return Feed(bytes.data(), bytes.size()); }
 
   void SetRelayPeer(McuRelayPeer* peer);
+  // Kind 4 or 5: the CAN box's unframed text commands ("\r$Z2B0\r\n"), sent
+  // between frames, go to the relay peer as well, and its answer comes back
+  // as that kind's relay answer. 0 (default): they are ignored.
+  void SetTextRelayKind(int linkKind);
   void SetVersion(const std::string& version);
   void SetFaults(const McuFaults& faults);
 
@@ -117,6 +122,8 @@ class McuSimulator {
   // its length in bytes.
   Probe ProbeAt(size_t pos, Frame* frame, size_t* total) const;
   void ParseFrames(std::vector<uint8_t>* out);
+  // The first n bytes of m_rx, which belong to no frame, searched for text commands.
+  void TakeText(size_t n, std::vector<uint8_t>* out);
   void OnFrame(const Frame& frame, std::vector<uint8_t>* out);
   void OnBlockCommand(const std::vector<uint8_t>& d, std::vector<uint8_t>* out);
   void OnLineCommand(const std::vector<uint8_t>& d, std::vector<uint8_t>* out);
@@ -131,6 +138,8 @@ class McuSimulator {
   McuSimConfig m_config;
   std::mt19937 m_rng;
   McuRelayPeer* m_pRelay = nullptr;
+  int m_iTextKind = 0;
+  std::vector<uint8_t> m_text;  // the tail of the unframed bytes, shorter than a text command
   std::vector<uint8_t> m_rx;
   Stats m_stats;
 

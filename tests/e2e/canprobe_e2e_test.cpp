@@ -17,28 +17,11 @@ namespace {
 constexpr char kBoxType[] = "VZD3A000105";
 constexpr char kModuleDir[] = "SDMMC/Canprobe/";
 
-// `unitctl serve` in the background, waited for until it serves.
-class Served {
- public:
-  Served(const TestUnit& unit, std::vector<std::string> args) {
-    std::vector<std::string> argv = {Bin("unitctl"), "serve", unit.dir(), "--canbox-type", kBoxType};
-    argv.insert(argv.end(), args.begin(), args.end());
-    process_ = std::make_unique<Background>(argv);
-    for (int i = 0; i < 200 && process_->Running(); ++i) {
-      if (process_->Output().find("ready\n") != std::string::npos) {
-        ready_ = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-  }
-  bool ready() const { return ready_; }
-  std::string Output() { return process_->Output(); }
-
- private:
-  std::unique_ptr<Background> process_;
-  bool ready_ = false;
-};
+// The simulated box answers with this type.
+std::vector<std::string> WithBoxType(std::vector<std::string> args) {
+  args.insert(args.begin(), {"--canbox-type", kBoxType});
+  return args;
+}
 
 RunResult Canprobe(const TestUnit& unit, const std::string& script, int timeoutMs = 20000) {
   return RunProgram({Bin("canprobe"), "--unit", unit.dir(), "--ui", "script", "--input", "-"}, script, timeoutMs);
@@ -53,7 +36,20 @@ struct Family {
   std::vector<std::string> init;
   std::vector<std::string> serve;
   const char* portLine;  // what serve says of the port the box answers on
+  bool siblings = false;  // the unit's own programs run, and the tool closes them
 };
+
+std::string Processes(const TestUnit& unit) { return RunProgram({Bin("unitctl"), "ps", unit.dir()}).out; }
+
+// Before the tool takes COM4 it closes the front end, the launcher and the
+// serial arbiter, and starts the shell.
+void ExpectFrontEndClosed(const TestUnit& unit) {
+  const std::string ps = Processes(unit);
+  for (const char* gone : {"Zentrova.exe", "Startdeck.exe", "Appvisor.exe", "Portmaster.exe"}) {
+    EXPECT_EQ(ps.find(gone), std::string::npos) << gone << " still runs:\n" << ps;
+  }
+  EXPECT_NE(ps.find("\\Windows\\explorer.exe"), std::string::npos) << ps;
+}
 
 class CanprobeReadTypeE2E : public ::testing::TestWithParam<Family> {};
 
@@ -61,9 +57,15 @@ TEST_P(CanprobeReadTypeE2E, ShowsTypeDateAndDescription) {
   const Family& family = GetParam();
   TestUnit unit(family.init, 0.1);
   unit.Put(std::string(kModuleDir) + "CarInfoDescription.txt", std::string(kBoxType) + "=Cruze e2e\n");
-  Served serve(unit, family.serve);
+  Served serve(unit, WithBoxType(family.serve));
   ASSERT_TRUE(serve.ready()) << serve.Output();
   EXPECT_NE(serve.Output().find(family.portLine), std::string::npos) << serve.Output();
+  if (family.siblings) {
+    const std::string ps = Processes(unit);
+    for (const char* running : {"Zentrova.exe", "Startdeck.exe", "Appvisor.exe", "Portmaster.exe"}) {
+      ASSERT_NE(ps.find(running), std::string::npos) << running << " not started:\n" << ps;
+    }
+  }
   RunResult r = Canprobe(unit,
                          "click 1038\n"
                          "expect \"VersionId:VZD3A000105\" 60000\n"
@@ -74,32 +76,35 @@ TEST_P(CanprobeReadTypeE2E, ShowsTypeDateAndDescription) {
   EXPECT_FALSE(r.timedOut) << Diagnose(unit, r);
   EXPECT_EQ(r.exitCode, 0) << Diagnose(unit, r);
   EXPECT_NE(r.out.find("Car:Cruze e2e"), std::string::npos) << Diagnose(unit, r);
+  if (family.siblings) ExpectFrontEndClosed(unit);
 }
 
-// On 17/19 the serial arbiter would hold COM4: the tool closes it only while
-// the head unit application runs, which these units do not have.
+// On 17/19 the serial arbiter holds COM4: the tool closes it only while the
+// head unit application ("Zentrova") runs, so these units run their own programs.
 INSTANTIATE_TEST_SUITE_P(
     Platforms, CanprobeReadTypeE2E,
     ::testing::Values(
         Family{"Project18RawOnCom4", {"--cpu", "S3C6410", "--project", "18"}, {"--canbox-only"}, "COM4 -> "},
         Family{"PlatformThirteenRawOnCom14", {"--cpu", "MSTAR786", "--project", "18"}, {}, "COM14 -> "},
-        Family{"Project19BehindTheMcuKind4", {"--cpu", "S3C6410", "--project", "19"}, {"--no-arbiter"}, "kind 4)"},
-        Family{"Project19BehindTheMcuKind5", {"--cpu", "MSTAR786", "--project", "19"}, {"--no-arbiter"}, "kind 5)"}),
+        Family{"Project19BehindTheMcuKind4", {"--cpu", "S3C6410", "--project", "19"}, {"--siblings"}, "kind 4)", true},
+        Family{"Project19BehindTheMcuKind5", {"--cpu", "MSTAR786", "--project", "19"}, {"--siblings"}, "kind 5)", true}),
     [](const ::testing::TestParamInfo<Family>& info) { return std::string(info.param.name); });
 
-TEST(CanprobeUpgradeE2E, RawBoxTakesTheImageFromTheFileDialog) {
-  TestUnit unit({"--cpu", "S3C6410", "--project", "18"}, 0.1);
-  std::mt19937 random(18);
+// A random image packed as box.canbox beside the program (where the file
+// dialog first looks), taken through the upgrade; the box's flash must then
+// hold it.
+void UpgradeAndCheckFlash(const TestUnit& unit, const std::vector<std::string>& serveArgs, uint32_t seed,
+                          bool siblings) {
+  std::mt19937 random(seed);
   std::string image(4096, '\0');
   for (char& c : image) c = static_cast<char>(random() & 0xFF);
   TempDir work;
   WriteFile(work.path() + "/image.bin", image);
   RunResult pack = RunProgram({Bin("kitpack"), "canbox", work.path() + "/box.canbox", work.path() + "/image.bin"});
   ASSERT_EQ(pack.exitCode, 0) << pack.out << pack.err;
-  // Beside the program: where the file dialog first looks.
   unit.Put(std::string(kModuleDir) + "box.canbox", ReadFile(work.path() + "/box.canbox"));
 
-  Served serve(unit, {"--canbox-only"});
+  Served serve(unit, WithBoxType(serveArgs));
   ASSERT_TRUE(serve.ready()) << serve.Output();
   RunResult r = Canprobe(unit,
                          "click 1019\n"
@@ -111,11 +116,24 @@ TEST(CanprobeUpgradeE2E, RawBoxTakesTheImageFromTheFileDialog) {
   EXPECT_FALSE(r.timedOut) << Diagnose(unit, r);
   EXPECT_EQ(r.exitCode, 0) << Diagnose(unit, r);
   EXPECT_NE(unit.Read("trace.log").find("HexFileName: box.canbox\n"), std::string::npos);
+  if (siblings) ExpectFrontEndClosed(unit);
   const std::string flash = unit.Read("flash/canbox.bin");
   ASSERT_GE(flash.size(), image.size()) << Diagnose(unit, r);
   EXPECT_EQ(flash.substr(0, image.size()), image);
   // What follows the image is the box's erased flash.
   EXPECT_EQ(flash.substr(image.size()).find_first_not_of('\xFF'), std::string::npos);
+}
+
+TEST(CanprobeUpgradeE2E, RawBoxTakesTheImageFromTheFileDialog) {
+  TestUnit unit({"--cpu", "S3C6410", "--project", "18"}, 0.1);
+  UpgradeAndCheckFlash(unit, {"--canbox-only"}, 18, false);
+}
+
+// The loader commands go out unframed on COM4 and the MCU hands them to the
+// box; the image then travels in the MCU's relay frames.
+TEST(CanprobeUpgradeE2E, BoxBehindTheMcuKind4WithTheArbiter) {
+  TestUnit unit({"--cpu", "S3C6410", "--project", "19"}, 0.1);
+  UpgradeAndCheckFlash(unit, {"--siblings"}, 19, true);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "common/platform/host/host_files.h"
+#include "common/platform/host/host_platform.h"
 #include "common/platform/host/unit.h"
 
 namespace hu::e2e {
@@ -121,7 +122,7 @@ std::string S19Text(const std::string& image) {
 }
 
 
-Served::Served(const TestUnit& unit, std::vector<std::string> args) {
+Served::Served(const TestUnit& unit, std::vector<std::string> args) : unitDir_(unit.dir()) {
   std::vector<std::string> argv = {Bin("unitctl"), "serve", unit.dir()};
   argv.insert(argv.end(), args.begin(), args.end());
   process_ = std::make_unique<Background>(argv);
@@ -131,6 +132,15 @@ Served::Served(const TestUnit& unit, std::vector<std::string> args) {
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+}
+
+Served::~Served() {
+  HostOptions options;
+  options.registerProcess = false;
+  std::string error;
+  if (std::unique_ptr<HostPlatform> platform = HostPlatform::Open(unitDir_, options, &error)) {
+    for (const ProcessEntry& e : platform->processes().Snapshot()) platform->processes().TerminateProcess(e.pid, 0);
   }
 }
 

@@ -74,10 +74,14 @@ class TestUnit {
 class Served {
  public:
   Served(const TestUnit& unit, std::vector<std::string> args);
+  // Ends what runs on the unit (the arbiter, the stand-ins, programs the tools
+  // started) so that nothing outlives the test; serve itself goes with it.
+  ~Served();
   bool ready() const { return ready_; }
   std::string Output() { return process_->Output(); }
 
  private:
+  std::string unitDir_;
   std::unique_ptr<Background> process_;
   bool ready_ = false;
 };

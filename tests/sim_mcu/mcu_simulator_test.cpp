@@ -177,6 +177,46 @@ TEST_F(SimTest, RelayedFramesReachThePeerBehind) {
   EXPECT_EQ(mcu.GetStats().relayed, 3u);
 }
 
+// The loader command goes out unframed on the MCU's line; the MCU hands it to
+// the box behind it, but never a copy of one carried inside a frame.
+TEST_F(SimTest, UnframedTextCommandsReachTheBoxBehind) {
+  const std::string command = "\r$Z2B0\r\n";
+  const std::vector<uint8_t> text(command.begin(), command.end());
+  McuSimulator mcu;
+  EchoRelay relay;
+  mcu.SetRelayPeer(&relay);
+  EXPECT_TRUE(mcu.Feed(text).empty());  // no pass-through asked for: as before
+  mcu.SetTextRelayKind(4);
+  std::vector<uint8_t> expected{4};
+  expected.insert(expected.end(), text.begin(), text.end());
+  EXPECT_EQ(mcu.Feed(text), expected);
+  // Split anywhere, also right after the '$' that could start a frame.
+  EXPECT_TRUE(mcu.Feed(text.data(), 2).empty());
+  EXPECT_EQ(mcu.Feed(text.data() + 2, text.size() - 2), expected);
+  // Between frames, which keep their own answers.
+  std::vector<uint8_t> mixed = BuildSumFrame(0x33, 0x08, {1});
+  mixed.insert(mixed.end(), text.begin(), text.end());
+  const std::vector<uint8_t> query = Block({'D'});
+  mixed.insert(mixed.end(), query.begin(), query.end());
+  std::vector<uint8_t> answers{4, 1};
+  answers.insert(answers.end(), expected.begin(), expected.end());
+  const std::string v = "V3900R20130101";
+  const std::vector<uint8_t> version = Block(std::vector<uint8_t>(v.begin(), v.end()));
+  answers.insert(answers.end(), version.begin(), version.end());
+  EXPECT_EQ(mcu.Feed(mixed), answers);
+  // Inside a relay frame it is relayed once, as the frame's data.
+  EXPECT_EQ(mcu.Feed(BuildSumFrame(0x33, 0x08, text)), expected);
+  // A frame in the middle breaks a text command.
+  std::vector<uint8_t> broken(text.begin(), text.begin() + 4);
+  broken.insert(broken.end(), query.begin(), query.end());
+  broken.insert(broken.end(), text.begin() + 4, text.end());
+  EXPECT_EQ(mcu.Feed(broken), version);
+  const McuSimulator::Stats stats = mcu.GetStats();
+  EXPECT_EQ(stats.relayedText, 3u);
+  EXPECT_EQ(stats.relayed, 2u);
+  EXPECT_EQ(relay.kinds, (std::vector<int>{4, 4, 4, 4, 4}));
+}
+
 std::vector<uint8_t> Queries(McuSimulator& mcu, int count) {
   std::vector<uint8_t> all;
   for (int i = 0; i < count; ++i) {

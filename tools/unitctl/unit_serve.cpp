@@ -77,11 +77,12 @@ std::string ShellQuoted(const std::string& s) {
   return out + "'";
 }
 
-// The arbiter as a unit program: a wrapper that execs the built one, so the
-// unit's process start runs it for real.
-bool InstallArbiter(const std::string& hostPath, const std::string& program, std::string* error) {
+// A stand-in as a unit program: a wrapper that execs the built one (with
+// `fixedArgs` first), so the unit's process start runs it for real.
+bool InstallWrapper(const std::string& hostPath, const std::string& program, const std::string& fixedArgs,
+                    const char* what, std::string* error) {
   if (::access(program.c_str(), X_OK) != 0) {
-    *error = "no serial arbiter executable at " + program;
+    *error = std::string("no ") + what + " executable at " + program;
     return false;
   }
   if (!MakeFolders(Folder(hostPath))) {
@@ -89,7 +90,7 @@ bool InstallArbiter(const std::string& hostPath, const std::string& program, std
     return false;
   }
   std::ofstream f(hostPath, std::ios::binary | std::ios::trunc);
-  f << "#!/bin/sh\nexec " << ShellQuoted(program) << " \"$@\"\n";
+  f << "#!/bin/sh\nexec " << ShellQuoted(program) << fixedArgs << " \"$@\"\n";
   f.close();
   if (!f || ::chmod(hostPath.c_str(), 0755) != 0) {
     *error = "cannot write " + hostPath + ": " + std::strerror(errno);
@@ -133,9 +134,70 @@ bool RestorePortMap(const std::string& dir, const std::vector<PortBackup>& ports
 
 bool SameNoCase(const std::string& a, const std::string& b) { return AsciiLower(a) == AsciiLower(b); }
 
+// Polls until the window is there; false after kArbiterWaitMs or on a stop request.
+bool WaitForWindow(Windows* windows, const std::string& className, const std::string& title) {
+  for (int waited = 0; windows != nullptr && waited < kArbiterWaitMs && !g_stopRequested.load();
+       waited += kPollMs) {
+    if (windows->FindWindow(className, title) != 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  return false;
+}
+
+// Installs the stand-ins and starts those a booted unit runs; they are left
+// running for the tools to close and start again.
+bool StartSiblings(HostPlatform& platform, const std::string& program, std::FILE* out, std::string* error) {
+  std::vector<std::pair<const SiblingProgram*, uint32_t>> started;
+  for (const SiblingProgram& s : SiblingPrograms()) {
+    const std::string hostPath = platform.hostFiles().HostPath(s.modulePath);
+    const std::string args = *s.title != 0 ? " --title " + ShellQuoted(s.title) : std::string();
+    if (hostPath.empty()) {
+      *error = std::string("cannot place ") + s.modulePath;
+      return false;
+    }
+    if (!InstallWrapper(hostPath, program, args, "sibling", error)) return false;
+    if (!s.running) continue;
+    uint32_t pid = 0;
+    if (!platform.processes().CreateProcess(s.modulePath, "", &pid)) {
+      *error = std::string("cannot start ") + s.modulePath;
+      return false;
+    }
+    started.emplace_back(&s, pid);
+  }
+  for (const auto& [s, pid] : started) {
+    if (*s->title != 0 && !WaitForWindow(platform.windows(), "", s->title)) {
+      if (!g_stopRequested.load()) *error = std::string(s->modulePath) + " did not come up";
+      return false;
+    }
+    std::fprintf(out, "sibling %s, pid %u\n", s->modulePath, pid);
+  }
+  return true;
+}
+
+// Ends whatever runs at a stand-in's path, started by serve or by a tool.
+void EndSiblings(HostPlatform& platform) {
+  for (const ProcessEntry& e : platform.processes().Snapshot()) {
+    for (const SiblingProgram& s : SiblingPrograms()) {
+      if (SameNoCase(e.exePath, s.modulePath)) platform.processes().TerminateProcess(e.pid, 0);
+    }
+  }
+}
+
 }  // namespace
 
 void RequestServeStop() { g_stopRequested.store(true); }
+
+const std::vector<SiblingProgram>& SiblingPrograms() {
+  // The launcher has no window the tools look for (they terminate it); the
+  // shell is started by the tools once the front end is closed.
+  static const std::vector<SiblingProgram> programs = {
+      {"\\dravik\\$KVR$\\App\\Appvisor.exe", "", true},
+      {"\\dravik\\$KVR$\\App\\Zentrova.exe", "Zentrova", true},
+      {"\\dravik\\$KVR$\\App\\Startdeck.exe", "Startdeck_Window", true},
+      {"\\Windows\\explorer.exe", "", false},
+  };
+  return programs;
+}
 
 bool PlanServedPorts(uint32_t projectType, const std::string& cpuType, int platformType,
                      const std::string& hwVersion, bool canboxOnly, uint32_t canboxBaud,
@@ -266,6 +328,8 @@ int ServeUnit(const ServeOptions& options, std::FILE* out, std::string* error) {
     if (p.relayKind != 0) {
       relay = std::make_unique<CanBoxRelay>(*box);
       mcu->SetRelayPeer(relay.get());
+      // The loader commands reach the box unframed through the MCU.
+      mcu->SetTextRelayKind(p.relayKind);
     }
   }
 
@@ -323,16 +387,27 @@ int ServeUnit(const ServeOptions& options, std::FILE* out, std::string* error) {
   int rc = 0;
   std::unique_ptr<HostPlatform> platform;
   uint32_t arbiterPid = 0;
-  if (mcuOnCom4 && options.arbiter != ServeArbiter::None) {
+  const bool wantArbiter = mcuOnCom4 && options.arbiter != ServeArbiter::None;
+  if (wantArbiter || options.siblings) {
     HostOptions hostOptions;
     hostOptions.modulePath = "\\Windows\\unitctl.exe";
     hostOptions.commandLine = "serve";
     hostOptions.registerProcess = false;
     platform = HostPlatform::Open(options.unitDir, hostOptions, error);
+    if (!platform) {
+      if (error->empty()) *error = "cannot open the unit " + options.unitDir;
+      rc = 1;
+    }
+  }
+  if (rc == 0 && options.siblings) {
+    std::string program = options.siblingPath.empty() ? OwnFolder() + "/sibling" : options.siblingPath;
+    if (!StartSiblings(*platform, program, out, error)) rc = 1;
+  }
+  if (rc == 0 && wantArbiter) {
     std::string program =
         options.portmasterPath.empty() ? OwnFolder() + "/portmaster" : options.portmasterPath;
-    std::string hostPath = platform ? platform->hostFiles().HostPath(CPortMaster::kModulePath) : std::string();
-    if (!platform || hostPath.empty() || !InstallArbiter(hostPath, program, error)) {
+    std::string hostPath = platform->hostFiles().HostPath(CPortMaster::kModulePath);
+    if (hostPath.empty() || !InstallWrapper(hostPath, program, "", "serial arbiter", error)) {
       if (error->empty()) *error = std::string("cannot place the serial arbiter at ") + CPortMaster::kModulePath;
       rc = 1;
     } else if (!platform->processes().CreateProcess(
@@ -340,22 +415,11 @@ int ServeUnit(const ServeOptions& options, std::FILE* out, std::string* error) {
                    &arbiterPid)) {
       *error = std::string("cannot start ") + CPortMaster::kModulePath;
       rc = 1;
-    } else {
+    } else if (!WaitForWindow(platform->windows(), CPortMaster::kClassName, CPortMaster::kWindowName) &&
+               !g_stopRequested.load()) {
       // Ready means the arbiter holds the port, as on a running unit.
-      Windows* windows = platform->windows();
-      bool up = false;
-      for (int waited = 0; windows != nullptr && waited < kArbiterWaitMs && !g_stopRequested.load();
-           waited += kPollMs) {
-        if (windows->FindWindow(CPortMaster::kClassName, CPortMaster::kWindowName) != 0) {
-          up = true;
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-      }
-      if (!up && !g_stopRequested.load()) {
-        *error = "the serial arbiter did not come up";
-        rc = 1;
-      }
+      *error = "the serial arbiter did not come up";
+      rc = 1;
     }
   }
 
@@ -377,6 +441,7 @@ int ServeUnit(const ServeOptions& options, std::FILE* out, std::string* error) {
       if (e.pid == arbiterPid) platform->processes().TerminateProcess(arbiterPid, 0);
     }
   }
+  if (options.siblings && platform) EndSiblings(*platform);
   // The traffic of each port, for people and the transfer benchmark.
   if (rc == 0) {
     for (size_t i = 0; i < plan.size(); ++i) {

@@ -27,7 +27,20 @@ struct ServeOptions {
   // Host executable of the serial arbiter; empty: "portmaster" beside the
   // running program.
   std::string portmasterPath;
+  // Stand-ins for the head unit's own programs (`SiblingPrograms`): installed
+  // at their device paths, and the ones a booted unit runs started.
+  bool siblings = false;
+  // Host executable of the stand-in; empty: "sibling" beside the running program.
+  std::string siblingPath;
 };
+
+// One of the head unit's own programs the service tools close and start.
+struct SiblingProgram {
+  const char* modulePath;  // device path
+  const char* title;       // its window's title (and class); empty: no window
+  bool running;            // runs on a booted unit
+};
+const std::vector<SiblingProgram>& SiblingPrograms();
 
 // What one served port carries.
 struct ServedPort {
@@ -58,6 +71,8 @@ std::string RemoveIniKey(const std::string& text, const std::string& section, co
 
 // `unitctl serve`: pseudo-terminals on the unit's ports with the simulators,
 // the slave names in unit.ini [ports], the serial arbiter started on the unit;
+// with `siblings` the unit's own programs (a line "sibling PATH, pid N" each
+// started),
 // prints a line per port and "ready", then serves until RequestServeStop (a
 // signal handler may call it), then "COM4: N bytes in, M bytes out" per port. At the end the arbiter is ended and the ports
 // written are restored (removed, or given their earlier value). 0 after a

@@ -289,6 +289,9 @@ int Run(int argc, char** argv) {
   serve->add_option("--canbox-baud", serveOptions.canboxBaud, "Line speed of the raw CAN box for --pace (115200 or 625000)")
       ->check(CLI::IsMember({115200u, 625000u}));
   serve->add_flag("--pace", serveOptions.pace, "Answer at line speed (scaled by the unit's time scale)");
+  serve->add_flag("--siblings", serveOptions.siblings,
+                  "Install stand-ins for the unit's own programs (Appvisor, Zentrova, Startdeck, explorer) and start\n"
+                  "the ones a booted unit runs; they own the windows the tools close, and end with serve");
 
   try {
     app.parse(argc, argv);
