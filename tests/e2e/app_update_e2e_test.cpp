@@ -1,6 +1,5 @@
 // The two-phase application update through the unit's boots.
 #include <filesystem>
-#include <map>
 
 #include <gtest/gtest.h>
 
@@ -12,16 +11,6 @@ namespace fs = std::filesystem;
 
 const char kOs[] = "3A1F0C01234567";
 const char kBoot[] = "12345678";
-
-// Every regular file below `dir`, relative, with its bytes.
-std::map<std::string, std::string> Tree(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  if (!fs::exists(dir)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = ReadFile(e.path().string());
-  }
-  return files;
-}
 
 class AppUpdateE2E : public ::testing::Test {
  protected:
@@ -75,8 +64,8 @@ TEST_F(AppUpdateE2E, ContainerWithTheInstalledImagesReplacesOnlyTheApplication) 
   EXPECT_FALSE(unit.Exists("flash/os.img"));
   EXPECT_FALSE(unit.Exists("flash/boot.img"));
 
-  auto installed = Tree(unit.Fs("Dravik/$KVR$/App"));
-  auto expected = Tree(app.path());
+  auto installed = TreeOf(unit.Fs("Dravik/$KVR$/App"));
+  auto expected = TreeOf(app.path());
   for (const auto& f : expected) EXPECT_EQ(installed[f.first], f.second) << f.first;
   EXPECT_EQ(installed["AppVerInfo.cfg"].substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(installed.size(), expected.size() + 1);

@@ -33,6 +33,15 @@ std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
+std::map<std::string, std::string> TreeOf(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(dir)) return files;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = ReadFile(e.path().string());
+  }
+  return files;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

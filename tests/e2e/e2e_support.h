@@ -1,5 +1,6 @@
 #pragma once
 // Running the real executables against a unit folder, for end-to-end tests.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,6 +94,8 @@ std::string S19Text(const std::string& image);
 std::string ImageBytes(size_t size, int salt);
 
 std::string ReadFile(const std::string& path);
+// Every regular file below `dir` by its relative path, with its bytes.
+std::map<std::string, std::string> TreeOf(const std::string& dir);
 void WriteFile(const std::string& path, const std::string& bytes);
 
 }  // namespace hu::e2e

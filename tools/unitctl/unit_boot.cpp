@@ -207,9 +207,12 @@ int BootUnit(const BootOptions& options, std::FILE* out, std::string* error) {
       if (error) *error = "cannot run " + options.program + ": " + std::strerror(outcome.execError);
       return 1;
     }
-    if (ReadUnitReboot(options.unitDir, nullptr)) {
+    UnitReboot reboot;
+    if (ReadUnitReboot(options.unitDir, &reboot)) {
       ::unlink(UnitRebootFlagPath(options.unitDir).c_str());
-      std::fprintf(out, "boot %d: %s -> rebooted\n", boot, desc.c_str());
+      // A simulated power failure reboots the unit just as a reset does.
+      std::fprintf(out, "boot %d: %s -> %s\n", boot, desc.c_str(),
+                   reboot.reason == "PowerCut" ? "power lost, rebooted" : "rebooted");
       std::fflush(out);
       if (!RebootUnitRun(options.unitDir, error)) return 1;
       continue;

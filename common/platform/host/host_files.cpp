@@ -17,6 +17,7 @@
 
 #include "common/platform/errors.h"
 #include "common/platform/text.h"
+#include "common/platform/host/power_cut.h"
 
 namespace hu {
 namespace {
@@ -222,7 +223,7 @@ uint32_t ComposeAttributes(const struct stat& st, bool stored, uint32_t bits) {
 
 class HostFile : public File {
  public:
-  explicit HostFile(int fd) : fd_(fd) {}
+  HostFile(int fd, PowerCut* powerCut, std::string path) : fd_(fd), powerCut_(powerCut), path_(std::move(path)) {}
   ~HostFile() override { ::close(fd_); }
   HostFile(const HostFile&) = delete;
   HostFile& operator=(const HostFile&) = delete;
@@ -247,6 +248,10 @@ class HostFile : public File {
   bool Write(const void* buffer, uint32_t size, uint32_t* done) override {
     uint32_t total = 0;
     const char* p = static_cast<const char*>(buffer);
+    if (powerCut_ && powerCut_->Step("Write", path_)) {
+      WriteAll(fd_, p, powerCut_->PartialLength(size));
+      powerCut_->Cut();
+    }
     while (total < size) {
       ssize_t n = ::write(fd_, p + total, size - total);
       if (n < 0 && errno == EINTR) continue;
@@ -285,6 +290,8 @@ class HostFile : public File {
 
  private:
   int fd_;
+  PowerCut* powerCut_;
+  std::string path_;
 };
 
 class HostFindHandle : public FindHandle {
@@ -310,6 +317,12 @@ HostFiles::HostFiles(const std::string& hostRoot, const HostFilesOptions& option
 }
 
 const char* HostFiles::SidecarName() { return kSidecar; }
+
+void HostFiles::PowerStep(const char* operation, const std::string& path, const std::function<void()>& partial) {
+  if (options_.powerCut == nullptr || !options_.powerCut->Step(operation, path)) return;
+  if (partial) partial();
+  options_.powerCut->Cut();
+}
 
 std::string HostFiles::RealRoot() const {
   // Fixed at construction when the root exists then; otherwise looked up
@@ -506,6 +519,7 @@ std::unique_ptr<File> HostFiles::Open(const std::string& path, FileAccess access
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
+  if ((flags & O_TRUNC) || ((flags & O_CREAT) && !r.exists)) PowerStep("Open", path);
   int fd = ::open(r.host.c_str(), flags, 0666);
   if (fd < 0) {
     int e = errno;
@@ -520,7 +534,7 @@ std::unique_ptr<File> HostFiles::Open(const std::string& path, FileAccess access
   SetLastError(r.exists && (create == FileCreate::CreateAlways || create == FileCreate::OpenAlways)
                    ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
-  return std::make_unique<HostFile>(fd);
+  return std::make_unique<HostFile>(fd, access == FileAccess::Read ? nullptr : options_.powerCut, path);
 }
 
 std::unique_ptr<FindHandle> HostFiles::FindFirst(const std::string& pattern, FindData* first) {
@@ -588,6 +602,7 @@ bool HostFiles::CreateDirectory(const std::string& path) {
   if (!Resolve(path, &r)) return false;
   if (r.exists) return Fail(ERROR_ALREADY_EXISTS);
   if (!r.parentExists) return Fail(ERROR_PATH_NOT_FOUND);
+  PowerStep("CreateDirectory", path);
   if (::mkdir(r.host.c_str(), 0777) != 0) {
     int e = errno;
     return Fail(e == EEXIST ? ERROR_ALREADY_EXISTS : (e == ENOENT ? ERROR_PATH_NOT_FOUND : FromErrno(e)));
@@ -603,6 +618,7 @@ bool HostFiles::RemoveDirectory(const std::string& path) {
   if (r.isRoot) return Fail(ERROR_ACCESS_DENIED);
   if (!r.exists) return Fail(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
   if (!S_ISDIR(r.st.st_mode)) return Fail(ERROR_INVALID_NAME);
+  PowerStep("RemoveDirectory", path);
   if (::rmdir(r.host.c_str()) != 0) {
     int e = errno;
     if (e != ENOTEMPTY && e != EEXIST) return Fail(FromErrno(e));
@@ -630,6 +646,7 @@ bool HostFiles::DeleteFile(const std::string& path) {
   if (r.isRoot) return Fail(ERROR_ACCESS_DENIED);
   if (!r.exists) return Fail(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
   if (S_ISDIR(r.st.st_mode) || IsReadOnlyFile(r.st)) return Fail(ERROR_ACCESS_DENIED);
+  PowerStep("DeleteFile", path);
   if (::unlink(r.host.c_str()) != 0) return Fail(FromErrno(errno));
   ForgetAttributes(r.parent, r.name);
   SetLastError(ERROR_SUCCESS);
@@ -687,6 +704,15 @@ bool HostFiles::CopyFile(const std::string& from, const std::string& to, bool fa
     if (dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino) return Fail(ERROR_SHARING_VIOLATION);
     if (IsReadOnlyFile(dst.st)) return Fail(ERROR_ACCESS_DENIED);
   }
+  PowerStep("CopyFile", to, [&] {
+    // The target is left cut short, as a copy in progress would be.
+    std::string content;
+    int in = ::open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in >= 0) ReadAll(in, &content);
+    if (in >= 0) ::close(in);
+    int out = ::open(dst.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out >= 0) WriteAll(out, content.data(), options_.powerCut->PartialLength(content.size()));
+  });
   if (!CopyContent(src, dst)) return false;
   uint32_t bits = 0;
   if (StoredBits(options_.sidecarAttributesOnly ? std::string() : src.host, src.parent, src.name, nullptr,
@@ -706,6 +732,7 @@ bool HostFiles::MoveFile(const std::string& from, const std::string& to) {
   if (src.isRoot || dst.isRoot) return Fail(ERROR_ACCESS_DENIED);
   if (!src.exists) return Fail(src.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
   if (!dst.parentExists) return Fail(ERROR_PATH_NOT_FOUND);
+  PowerStep("MoveFile", from + " -> " + to);
   std::string target = dst.host;
   if (dst.exists) {
     if (dst.host != src.host) return Fail(ERROR_ALREADY_EXISTS);
@@ -764,6 +791,7 @@ bool HostFiles::SetAttributes(const std::string& path, uint32_t attributes) {
   if (!Resolve(path, &r)) return false;
   if (r.isRoot) return Fail(ERROR_ACCESS_DENIED);
   if (!r.exists) return Fail(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  PowerStep("SetAttributes", path);
   uint32_t bits = attributes & kStoredMask;
   if (!S_ISDIR(r.st.st_mode)) {
     mode_t mode = r.st.st_mode & 07777;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -9,6 +10,8 @@
 #include "common/platform/files.h"
 
 namespace hu {
+
+class PowerCut;
 
 // Replacement figures for GetDiskFreeSpace; a negative field keeps the host's own.
 struct DiskOverride {
@@ -27,6 +30,8 @@ struct HostFilesOptions {
   // Keeps attribute bits in the per-folder side file even where the file
   // system takes extended attributes (to exercise that path).
   bool sidecarAttributesOnly = false;
+  // Reliability runs: the power may fail in any mutating operation. Not owned.
+  PowerCut* powerCut = nullptr;
 };
 
 // The device's file system over a host folder. Device paths ("\Dravik\x.cfg",
@@ -86,6 +91,10 @@ class HostFiles : public Files {
   void MoveAttributes(const std::string& fromFolder, const std::string& fromName,
                       const std::string& toFolder, const std::string& toName);
   bool CopyContent(const Resolved& from, const Resolved& to);
+  // Counts a mutating operation for a power cut; when the power fails in it,
+  // `partial` (if any) leaves what of the operation reached the disk and the
+  // process ends.
+  void PowerStep(const char* operation, const std::string& path, const std::function<void()>& partial = {});
 
   std::string root_;
   std::string realRoot_;

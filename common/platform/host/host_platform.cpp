@@ -33,6 +33,8 @@ std::unique_ptr<HostPlatform> HostPlatform::Open(const std::string& unitDir, con
   }
   HostFilesOptions fileOptions;
   fileOptions.disk = unit.diskOverrides();
+  p->powerCut_ = PowerCut::FromEnvironment(unit.dir());
+  fileOptions.powerCut = p->powerCut_.get();
   p->files_ = std::make_unique<HostFiles>(unit.fs(), fileOptions);
   p->clock_ = std::make_unique<HostClock>(unit.timeScale());
   p->sync_ = std::make_unique<HostSync>(unit.runDir(), *p->clock_);

@@ -10,6 +10,7 @@
 #include "common/platform/host/host_sync.h"
 #include "common/platform/host/host_windows.h"
 #include "common/platform/host/iconv_code_page.h"
+#include "common/platform/host/power_cut.h"
 #include "common/platform/host/serial/host_devices.h"
 #include "common/platform/host/serial/host_library.h"
 #include "common/platform/host/serial/host_serial.h"
@@ -65,6 +66,7 @@ class HostPlatform : public Platform {
 
  private:
   std::unique_ptr<Unit> unit_;
+  std::unique_ptr<PowerCut> powerCut_;  // before files_, which uses it
   std::unique_ptr<HostFiles> files_;
   std::unique_ptr<HostRegistry> registry_;
   std::unique_ptr<HostClock> clock_;
