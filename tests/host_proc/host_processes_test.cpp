@@ -5,9 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "common/platform/errors.h"
 #include "common/platform/host/host_clock.h"
@@ -190,6 +194,29 @@ TEST_F(HostProcessesTest, EndedProcessesAreDropped) {
   EXPECT_FALSE(Listed(*self, reused.pid));
   EXPECT_FALSE(table.Read(gone.pid, nullptr)) << "the stale entry is removed";
   EXPECT_TRUE(Listed(*self, self->CurrentProcessId()));
+}
+
+// A script read from a pipe on standard input keeps a thread blocked in the
+// stream, holding its lock; starting a program must not wait for that reader.
+TEST_F(HostProcessesTest, StartingAProgramDoesNotWaitForAReaderOfStandardInput) {
+  Put("Windows/quick.exe", "#!/bin/sh\nexit 0\n", 0755);
+  auto self = Make("\\StorageCard\\Sysmend\\Sysmend.exe");
+  int input[2];
+  ASSERT_EQ(::pipe(input), 0);
+  const int savedIn = ::dup(0);
+  ASSERT_EQ(::dup2(input[0], 0), 0);
+  std::thread reader([] { std::fgetc(stdin); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into its read
+  auto started = std::async(std::launch::async, [&] { return self->CreateProcess("\\Windows\\quick.exe", ""); });
+  const bool returned = started.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  // The byte ends the reader and, were it stuck, the start as well.
+  EXPECT_EQ(::write(input[1], "x", 1), 1);
+  reader.join();
+  EXPECT_TRUE(returned);
+  EXPECT_TRUE(started.get());
+  ::dup2(savedIn, 0);
+  for (int fd : {savedIn, input[0], input[1]}) ::close(fd);
+  std::clearerr(stdin);
 }
 
 TEST_F(HostProcessesTest, AProgramOfOursTakesOverTheEntryMadeForIt) {

@@ -17,6 +17,7 @@
 #include "common/platform/errors.h"
 #include "common/platform/host/run_records.h"
 #include "common/platform/host/serial/call_log.h"
+#include "common/platform/host/serial/unit_reboot.h"
 #include "common/platform/text.h"
 #include "common/platform/trace.h"
 
@@ -149,7 +150,7 @@ bool HostProcesses::TerminateProcess(uint32_t pid, uint32_t exitCode) {
   }
   if (record.hostPid == ::getpid()) {
     table_.Remove(pid);
-    std::fflush(nullptr);
+    FlushStandardOutput();
     ::_exit(static_cast<int>(exitCode & 0xFF));
   }
   if (::kill(record.hostPid, SIGTERM) != 0 && errno != ESRCH) {
@@ -275,7 +276,8 @@ bool HostProcesses::StartHostProgram(const std::string& devicePath, const std::s
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  std::fflush(nullptr);
+  // Output still buffered would be written twice, by the child as well.
+  FlushStandardOutput();
   pid_t child = ::fork();
   if (child == 0) {
     ::close(go[1]);

@@ -80,9 +80,14 @@ bool ReadUnitReboot(const std::string& unitDir, UnitReboot* out) {
   return true;
 }
 
+void FlushStandardOutput() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+}
+
 void RebootUnit(const std::string& unitDir, const std::string& reason) {
   RecordUnitReboot(unitDir, reason);
-  std::fflush(nullptr);
+  FlushStandardOutput();
   ::_exit(0);
 }
 
