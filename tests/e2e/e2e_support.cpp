@@ -23,7 +23,10 @@
 namespace hu::e2e {
 namespace fs = std::filesystem;
 
-std::string BinDir() { return HU_BIN_DIR; }
+std::string BinDir() {
+  const char* chosen = std::getenv(kBinVariable);
+  return chosen != nullptr && *chosen != 0 ? chosen : HU_BIN_DIR;
+}
 std::string Bin(const std::string& name) { return BinDir() + "/" + name; }
 
 std::string ReadFile(const std::string& path) {

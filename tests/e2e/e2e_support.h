@@ -7,6 +7,9 @@
 
 namespace hu::e2e {
 
+// The environment variable that names another folder of the executables
+// (the campaigns' --bin); without it the build's own bin/.
+constexpr char kBinVariable[] = "HU_E2E_BIN";
 // Folder of the built executables.
 std::string BinDir();
 std::string Bin(const std::string& name);

@@ -293,11 +293,15 @@ int ServeUnit(const ServeOptions& options, std::FILE* out, std::string* error) {
   McuFaults mcuFaults;
   mcuFaults.lossProbability = options.loss;
   mcuFaults.corruptProbability = options.corrupt;
+  mcuFaults.duplicateProbability = options.duplicate;
+  mcuFaults.garbageProbability = options.garbage;
   mcuFaults.silentAfter = options.silentAfter;
   mcuFaults.seed = options.seed;
   CanBoxFaults boxFaults;
   boxFaults.lossProbability = options.loss;
   boxFaults.corruptProbability = options.corrupt;
+  boxFaults.duplicateProbability = options.duplicate;
+  boxFaults.garbageProbability = options.garbage;
   boxFaults.silentAfter = options.silentAfter;
   boxFaults.seed = options.seed;
 

@@ -17,6 +17,8 @@ struct ServeOptions {
   // MCU answers through the MCU, whose faults then apply).
   double loss = 0.0;
   double corrupt = 0.0;
+  double duplicate = 0.0;  // an answer sent twice
+  double garbage = 0.0;    // stray bytes before an answer
   int silentAfter = -1;
   uint32_t seed = 1;
   ServeArbiter arbiter = ServeArbiter::Normal;

@@ -277,6 +277,10 @@ int Run(int argc, char** argv) {
   serve->add_option("--loss", serveOptions.loss, "Probability that an answer is lost")->check(CLI::Range(0.0, 1.0));
   serve->add_option("--corrupt", serveOptions.corrupt, "Probability that an answer is damaged")
       ->check(CLI::Range(0.0, 1.0));
+  serve->add_option("--duplicate", serveOptions.duplicate, "Probability that an answer is sent twice")
+      ->check(CLI::Range(0.0, 1.0));
+  serve->add_option("--garbage", serveOptions.garbage, "Probability that stray bytes go before an answer")
+      ->check(CLI::Range(0.0, 1.0));
   serve->add_option("--silent-after", serveOptions.silentAfter, "Answers given before falling silent")
       ->check(CLI::Range(0, 1 << 30));
   serve->add_option("--seed", serveOptions.seed, "Seed of the faults (default 1)");
