@@ -7,19 +7,36 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <string>
-
 
 namespace hu {
 namespace {
 constexpr size_t kReadSize = 4096;
-constexpr int kHangupPauseMs = 20;
+constexpr auto kHangupPause = std::chrono::milliseconds(20);
+// Bytes under way are collected in batches: late by at most this, never early.
+constexpr auto kBatchSlack = std::chrono::milliseconds(1);
+
+using Clock = LinePacer::Clock;
+
+struct timespec Timeout(Clock::time_point now, Clock::time_point until) {
+  const auto left = std::max(until - now, Clock::duration::zero());
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  struct timespec t {};
+  t.tv_sec = static_cast<time_t>(ns / 1000000000);
+  t.tv_nsec = static_cast<long>(ns % 1000000000);
+  return t;
+}
 }  // namespace
 
 PeerPtyServer::PeerPtyServer(int fd, Peer peer, uint32_t baudRate, double timeScale)
-    : m_fd(fd), m_peer(std::move(peer)), m_dwBaud(baudRate), m_dScale(timeScale > 0 ? timeScale : 1.0) {}
+    : m_fd(fd),
+      m_peer(std::move(peer)),
+      m_toPeer(LinePacer::ByteTime(baudRate, timeScale)),
+      m_toProgram(LinePacer::ByteTime(baudRate, timeScale)) {}
 
 PeerPtyServer::~PeerPtyServer() { Stop(); }
 
@@ -71,74 +88,68 @@ void PeerPtyServer::Stop() {
   m_wakeFd = -1;
 }
 
-bool PeerPtyServer::Pause(int ms) {
-  struct pollfd wake = {m_wakeFd, POLLIN, 0};
-  poll(&wake, 1, ms);
-  return !m_bStop.load();
-}
-
-bool PeerPtyServer::WriteAll(const std::vector<uint8_t>& bytes) {
-  using Clock = std::chrono::steady_clock;
-  const auto byteTime = m_dwBaud == 0 ? Clock::duration::zero()
-                                      : std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(10.0 * m_dScale / m_dwBaud));
-  const auto start = Clock::now();
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    if (m_bStop.load()) return false;
-    size_t chunk = bytes.size() - sent;
-    if (m_dwBaud != 0) {
-      // Bytes go out no earlier than the line could carry them.
-      const auto due = start + byteTime * static_cast<int64_t>(sent);
-      const auto now = Clock::now();
-      if (due > now) {
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
-        if (wait > 0 && !Pause(static_cast<int>(wait))) return false;
-      }
-      chunk = 1;
+bool PeerPtyServer::WritePending() {
+  size_t written = 0;
+  bool alive = true;
+  while (written < m_pending.size()) {
+    const ssize_t n = write(m_fd, m_pending.data() + written, m_pending.size() - written);
+    if (n > 0) {
+      written += static_cast<size_t>(n);
+      m_bytesOut.fetch_add(static_cast<uint64_t>(n));
+      continue;
     }
-    const ssize_t n = write(m_fd, bytes.data() + sent, chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) {
-        struct pollfd out[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
-        poll(out, 2, kHangupPauseMs);
-        continue;
-      }
-      return false;
-    }
-    sent += static_cast<size_t>(n);
-    m_bytesOut.fetch_add(static_cast<uint64_t>(n));
+    if (n < 0 && errno == EINTR) continue;
+    // A full terminal buffer keeps the rest for later; any other error loses it.
+    alive = n < 0 && errno == EAGAIN;
+    if (!alive) written = m_pending.size();
+    break;
   }
-  return true;
+  m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(written));
+  return alive;
 }
 
 void PeerPtyServer::Run() {
   std::vector<uint8_t> buffer(kReadSize);
+  std::vector<uint8_t> arrived;
+  // While no program holds the other side the master reports a hang-up at
+  // once; it is looked at again only after a pause.
+  Clock::time_point hungUpUntil = Clock::time_point::min();
   while (!m_bStop.load()) {
-    struct pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    const int ready = poll(fds, 2, -1);
+    Clock::time_point now = Clock::now();
+    arrived.clear();
+    if (m_toPeer.TakePassed(now, &arrived) > 0) {
+      const std::vector<uint8_t> answer = m_peer(arrived.data(), arrived.size());
+      m_toProgram.Queue(answer.data(), answer.size(), now);
+    }
+    m_toProgram.TakePassed(now, &m_pending);
+    if (!m_pending.empty() && !WritePending()) hungUpUntil = now + kHangupPause;
+
+    const bool lineWatched = now >= hungUpUntil;
+    Clock::time_point until = std::min(m_toPeer.NextLook(kBatchSlack), m_toProgram.NextLook(kBatchSlack));
+    if (!lineWatched) until = std::min(until, hungUpUntil);
+    short events = POLLIN;
+    if (!m_pending.empty()) events |= POLLOUT;
+    struct pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {lineWatched ? m_fd : -1, events, 0}};
+    const struct timespec timeout = Timeout(now, until);
+    const int ready = ppoll(fds, 2, until == Clock::time_point::max() ? nullptr : &timeout, nullptr);
     if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (m_bStop.load() || (fds[1].revents & POLLIN)) break;
-    if (fds[0].revents & POLLIN) {
+    if (m_bStop.load() || (fds[0].revents & POLLIN)) break;
+    if (fds[1].revents & POLLIN) {
       const ssize_t n = read(m_fd, buffer.data(), buffer.size());
       if (n > 0) {
         m_bytesIn.fetch_add(static_cast<uint64_t>(n));
-        const std::vector<uint8_t> answer = m_peer(buffer.data(), static_cast<size_t>(n));
-        if (!answer.empty()) WriteAll(answer);
+        m_toPeer.Queue(buffer.data(), static_cast<size_t>(n), Clock::now());
         continue;
       }
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       // End of input or an error (EIO while no program holds the other side).
-      if (!Pause(kHangupPauseMs)) break;
+      hungUpUntil = Clock::now() + kHangupPause;
       continue;
     }
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      if (!Pause(kHangupPauseMs)) break;
-    }
+    if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) hungUpUntil = Clock::now() + kHangupPause;
   }
 }
 

@@ -6,14 +6,18 @@
 #include <thread>
 #include <vector>
 
+#include "sim/pty/line_pacer.h"
+
 namespace hu {
 
 // Serves a simulated peer on a host terminal: the master side of a
 // pseudo-terminal (or any descriptor that reads and writes the line). A
 // thread of its own reads what the program sends, hands it to the peer and
-// writes the answer back, at line speed when a baud rate is given (10 bit
-// times a byte, shortened by the time scale). Stop ends the thread promptly,
-// also in the middle of a paced answer. The descriptor stays the caller's.
+// writes the answer back. With a baud rate both directions run at line speed
+// (10 bit times a byte, stretched by the time scale), as a real cable would:
+// the peer gets the program's bytes no sooner than the line carries them,
+// and the program the answer's bytes. Stop ends the thread promptly, also in
+// the middle of a paced transfer. The descriptor stays the caller's.
 class PeerPtyServer {
  public:
   using Peer = std::function<std::vector<uint8_t>(const uint8_t* bytes, size_t n)>;
@@ -27,6 +31,7 @@ class PeerPtyServer {
   void Stop();
   bool Running() const { return m_thread.joinable(); }
 
+  // Bytes read from the program and bytes written back to it.
   uint64_t BytesIn() const { return m_bytesIn.load(); }
   uint64_t BytesOut() const { return m_bytesOut.load(); }
 
@@ -36,13 +41,14 @@ class PeerPtyServer {
 
  private:
   void Run();
-  bool WriteAll(const std::vector<uint8_t>& bytes);
-  bool Pause(int ms);
+  // Writes what has reached the program's end; false when the line is gone.
+  bool WritePending();
 
   int m_fd;
   Peer m_peer;
-  uint32_t m_dwBaud;
-  double m_dScale;
+  LinePacer m_toPeer;
+  LinePacer m_toProgram;
+  std::vector<uint8_t> m_pending;  // passed to the program, not yet written
   int m_wakeFd = -1;
   std::atomic<bool> m_bStop{false};
   std::atomic<uint64_t> m_bytesIn{0};
