@@ -356,8 +356,10 @@ void CMcuTransfer::SenderStep() {
     return;
   }
   // Armed before the frame leaves, so that an answer can never come before
-  // the timer it cancels. Repeats keep counting towards the same limit.
-  if (state != eTranState_Repeat) m_pTimer->Arm(kResponsePeriodMs, kResponseTicks);
+  // the timer it cancels. Repeats the timer asked for keep counting towards
+  // the same limit; a repeat the MCU asked for (its answer ended the timer)
+  // is timed afresh, or a lost answer to it would be waited for for ever.
+  if (state != eTranState_Repeat || !m_pTimer->IsArmed()) m_pTimer->Arm(kResponsePeriodMs, kResponseTicks);
   const uint32_t length = static_cast<uint32_t>(m_pCodec->FrameLength());
   const int written = m_pPort->WritePort(m_pCodec->FrameBytes(), length);
   if (written != static_cast<int>(length)) {

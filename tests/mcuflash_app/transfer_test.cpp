@@ -235,6 +235,25 @@ TEST_F(TransferTest, WrongEchoedAddressRepeatsTheBlock) {
   EXPECT_TRUE(bench.trace.Contains("----------------------Repeat, "));
 }
 
+// The answer that asks for a block again ends the running timer; the repeat
+// it asks for must have a timer of its own, or losing the repeat's answer
+// would leave the update waiting for ever.
+TEST_F(TransferTest, RepeatAskedForByTheMcuIsTimedLikeAnyFrame) {
+  int answers = 0;
+  StartBlock(Pattern(300), {}, [&answers](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+    if (in.size() != 141 || in[7] != 0x80) return;
+    ++answers;
+    if (answers == 1) out = BuildXorFrame('A', 'O', {'b', 0x00, 0xA1, 0, 0, 1});
+    if (answers == 2) out.clear();
+  });
+  ASSERT_TRUE(RunUntilEnd());
+  EXPECT_TRUE(rec.Has(kNotifySucceeded));
+  EXPECT_EQ(DataFramesFor(0xA080), 3u);
+  std::vector<uint8_t> expected = Pattern(300);
+  expected.resize(384, 0);
+  EXPECT_EQ(bench.mcu->Image(), expected);
+}
+
 TEST_F(TransferTest, EveryAnswerOfOneReadIsHandled) {
   // The MCU answers the version query and, in the same burst, a key read-back.
   bench.SetPlatform("MSTAR2521", 19);
