@@ -399,7 +399,9 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
     }
     std::string found;
     struct stat lst {};
-    if (::lstat((out->host + "/" + comp).c_str(), &lst) == 0) {
+    // The exact spelling is the common case: its lstat serves for the rest.
+    const bool exact = ::lstat((out->host + "/" + comp).c_str(), &lst) == 0;
+    if (exact) {
       found = comp;
     } else if (DIR* d = ::opendir(out->host.c_str())) {
       while (dirent* e = ::readdir(d)) {
@@ -417,11 +419,15 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
     }
     out->host += "/" + found;
     out->name = found;
-    if (::lstat(out->host.c_str(), &lst) != 0) {
+    if (!exact && ::lstat(out->host.c_str(), &lst) != 0) {
       out->exists = false;
       continue;
     }
-    if (S_ISLNK(lst.st_mode) && !InsideRoot(out->host)) return Fail(ERROR_ACCESS_DENIED);
+    if (!S_ISLNK(lst.st_mode)) {
+      out->st = lst;
+      continue;
+    }
+    if (!InsideRoot(out->host)) return Fail(ERROR_ACCESS_DENIED);
     if (::stat(out->host.c_str(), &out->st) != 0) return Fail(ERROR_ACCESS_DENIED);
   }
   return true;
@@ -662,19 +668,36 @@ bool HostFiles::CopyContent(const Resolved& from, const Resolved& to) {
     ::close(in);
     return Fail(e == ENOENT ? ERROR_PATH_NOT_FOUND : FromErrno(e));
   }
-  std::vector<char> buf(256 * 1024);
   int err = 0;
-  for (;;) {
-    ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
+  // The kernel copies without the bytes passing through here; where it
+  // cannot (another file system, an old kernel) they are read and written.
+  bool done = false;
+  for (bool started = false; !done;) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+    if (n > 0) {
+      started = true;
+    } else if (n == 0) {
+      done = true;
+    } else if (errno != EINTR) {
+      if (!started && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) break;
       err = errno;
-      break;
+      done = true;
     }
-    if (n == 0) break;
-    if (!WriteAll(out, buf.data(), static_cast<size_t>(n))) {
-      err = errno ? errno : ENOSPC;
-      break;
+  }
+  if (!done) {
+    std::vector<char> buf(static_cast<size_t>(std::clamp<off_t>(from.st.st_size, 4096, 256 * 1024)));
+    for (;;) {
+      ssize_t n = ::read(in, buf.data(), buf.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        err = errno;
+        break;
+      }
+      if (n == 0) break;
+      if (!WriteAll(out, buf.data(), static_cast<size_t>(n))) {
+        err = errno ? errno : ENOSPC;
+        break;
+      }
     }
   }
   if (err == 0) {
@@ -719,7 +742,8 @@ bool HostFiles::CopyFile(const std::string& from, const std::string& to, bool fa
                  &bits)) {
     StoreAttributes(dst.parent, dst.name, bits);
   } else {
-    ::removexattr(dst.host.c_str(), kAttrXattr);
+    // Only a file copied over has an attribute of its own to drop.
+    if (dst.exists) ::removexattr(dst.host.c_str(), kAttrXattr);
     ForgetAttributes(dst.parent, dst.name);
   }
   SetLastError(ERROR_SUCCESS);
