@@ -1,0 +1,198 @@
+#include "bench/bench_support.h"
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace hu::bench {
+
+std::string BinDir() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  std::string path(buf);
+  return path.substr(0, path.rfind('/'));
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TempDir::TempDir(const std::string& prefix) {
+  std::string pattern = "/tmp/" + prefix + "_XXXXXX";
+  if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& inPath, const std::string& outPath) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(inPath.empty() ? "/dev/null" : inPath.c_str(), O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in >= 0) dup2(in, 0);
+    if (out >= 0) {
+      dup2(out, 1);
+      dup2(out, 2);
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int WaitExit(pid_t pid, struct rusage* usage) {
+  if (pid <= 0) return -1;
+  int status = 0;
+  struct rusage own {};
+  if (wait4(pid, &status, 0, usage != nullptr ? usage : &own) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int Run(const std::vector<std::string>& argv, const std::string& outPath) {
+  return WaitExit(Spawn(argv, "", outPath));
+}
+
+long UiLogTime(const std::string& log, const std::string& text, size_t from) {
+  size_t at = log.find(text, from);
+  if (at == std::string::npos) return -1;
+  size_t start = log.rfind('\n', at);
+  start = start == std::string::npos ? 0 : start + 1;
+  size_t t = log.find("\"t\":", start);
+  if (t == std::string::npos || t > at) return -1;
+  return std::strtol(log.c_str() + t + 4, nullptr, 10);
+}
+
+Served::Served(const std::string& unit, const std::vector<std::string>& args, const std::string& outPath)
+    : outPath_(outPath) {
+  std::vector<std::string> argv = {BinDir() + "/unitctl", "serve", unit};
+  argv.insert(argv.end(), args.begin(), args.end());
+  // An earlier run's "ready" in the same file must not count for this one.
+  std::error_code ignored;
+  std::filesystem::remove(outPath, ignored);
+  pid_ = Spawn(argv, "", outPath);
+  for (int i = 0; i < 400 && pid_ > 0 && !ready_; ++i) {
+    ready_ = ReadAll(outPath_).find("ready\n") != std::string::npos;
+    if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+}
+
+Served::~Served() { Finish(); }
+
+std::string Served::Finish() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    WaitExit(pid_);
+    pid_ = -1;
+  }
+  return ReadAll(outPath_);
+}
+
+ServedRun RunServed(const std::string& unit, const std::vector<std::string>& serveArgs, const std::string& program,
+                    const std::string& temp) {
+  ServedRun run;
+  Served serve(unit, serveArgs, temp + "/serve.out");
+  run.served = serve.ready();
+  if (!run.served) {
+    std::fprintf(stderr, "unitctl serve did not get ready: %s\n", serve.Finish().c_str());
+    return run;
+  }
+  run.exitCode = WaitExit(Spawn({BinDir() + "/" + program, "--unit", unit, "--ui", "script", "--input",
+                                 temp + "/script", "--ui-log", temp + "/ui.jsonl"},
+                                "", temp + "/" + program + ".out"));
+  run.serveOutput = serve.Finish();
+  run.uiLog = ReadAll(temp + "/ui.jsonl");
+  run.programOutput = ReadAll(temp + "/" + program + ".out");
+  return run;
+}
+
+bool ServedBytes(const std::string& output, const std::string& port, unsigned long long* in,
+                 unsigned long long* out) {
+  size_t at = output.find(port + ": ");
+  if (at == std::string::npos) return false;
+  return std::sscanf(output.c_str() + at + port.size(), ": %llu bytes in, %llu bytes out", in, out) == 2;
+}
+
+std::string S19Record(unsigned address, const std::vector<unsigned char>& data) {
+  const int width = address > 0xFFFFFF ? 4 : (address > 0xFFFF ? 3 : 2);
+  const unsigned count = static_cast<unsigned>(width + data.size() + 1);
+  unsigned sum = count;
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "S%d%02X", width - 1, count);
+  std::string s = buf;
+  for (int i = width - 1; i >= 0; --i) {
+    unsigned b = (address >> (8 * i)) & 0xFF;
+    sum += b;
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    s += buf;
+  }
+  for (unsigned char b : data) {
+    sum += b;
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    s += buf;
+  }
+  std::snprintf(buf, sizeof buf, "%02X\r\n", (sum & 0xFF) ^ 0xFF);
+  return s + buf;
+}
+
+namespace {
+
+// Keeps the median of each benchmark's repetitions, in seconds.
+class MedianReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+        medians[r.run_name.function_name] = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> medians;
+};
+
+}  // namespace
+
+std::map<std::string, double> RunInterleaved(int argc, char** argv, int repetitions) {
+  std::vector<std::string> defaults = {"--benchmark_repetitions=" + std::to_string(repetitions),
+                                       "--benchmark_enable_random_interleaving=true",
+                                       "--benchmark_report_aggregates_only=true"};
+  std::vector<char*> args = {argv[0]};
+  for (std::string& d : defaults) args.push_back(&d[0]);
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
+  MedianReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return reporter.medians;
+}
+
+}  // namespace hu::bench

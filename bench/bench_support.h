@@ -1,0 +1,89 @@
+#pragma once
+// What the benchmark programs share: temporary folders, child processes,
+// `unitctl serve`, S-record text, and Google Benchmark runs whose
+// repetitions of the product and of its reference are interleaved.
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace hu::bench {
+
+// Folder of the running program (the build's bin/).
+std::string BinDir();
+
+std::string ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::string& bytes);
+
+// A fresh folder under /tmp, removed with everything in it at the end.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  bool ok() const { return !path_.empty(); }
+
+ private:
+  std::string path_;
+};
+
+// Runs argv with stdin from `inPath` (or /dev/null) and stdout and stderr to
+// `outPath`; the pid, or -1.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& inPath, const std::string& outPath);
+// The exit code, or -1 after a signal; *usage (optional) gets the child's resource use.
+int WaitExit(pid_t pid, struct rusage* usage = nullptr);
+// Spawn and wait.
+int Run(const std::vector<std::string>& argv, const std::string& outPath);
+
+// The "t" (ms) of the first line of a --ui-log holding `text`, from `from`
+// on; -1 when none.
+long UiLogTime(const std::string& log, const std::string& text, size_t from = 0);
+
+// `unitctl serve UNIT ARGS...` in the background until destroyed (SIGTERM);
+// its output goes to `outPath`.
+class Served {
+ public:
+  Served(const std::string& unit, const std::vector<std::string>& args, const std::string& outPath);
+  ~Served();
+  Served(const Served&) = delete;
+  Served& operator=(const Served&) = delete;
+  bool ready() const { return ready_; }
+  // Ends serve and gives what it printed (the byte counts come last).
+  std::string Finish();
+
+ private:
+  pid_t pid_ = -1;
+  std::string outPath_;
+  bool ready_ = false;
+};
+
+// A dialog program run with a script against `unitctl serve UNIT SERVE_ARGS`.
+struct ServedRun {
+  bool served = false;  // serve got ready
+  int exitCode = -1;    // the program's
+  std::string serveOutput, uiLog, programOutput;
+};
+// Runs BIN/PROGRAM --unit UNIT --ui script --input TEMP/script --ui-log
+// TEMP/ui.jsonl while serve runs; a serve that does not get ready is printed.
+ServedRun RunServed(const std::string& unit, const std::vector<std::string>& serveArgs, const std::string& program,
+                    const std::string& temp);
+
+// "COM4: N bytes in, M bytes out" of serve's closing lines; false when absent.
+bool ServedBytes(const std::string& output, const std::string& port, unsigned long long* in,
+                 unsigned long long* out);
+
+// One Motorola S-record with its check byte and CR LF: S1 below 0x10000, S2
+// below 0x1000000, else S3.
+std::string S19Record(unsigned address, const std::vector<unsigned char>& data);
+
+// Runs the registered benchmarks, each repetition of each in random order
+// among the others' (so the product and its reference share the machine's
+// moods), and returns the median real seconds of one iteration by benchmark
+// function name. Arguments on the command line override the defaults.
+std::map<std::string, double> RunInterleaved(int argc, char** argv, int repetitions);
+
+}  // namespace hu::bench
