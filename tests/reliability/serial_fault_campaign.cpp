@@ -131,7 +131,7 @@ std::string Judge(Tally& tally, const RunPlan& plan, const TestUnit& unit, const
   if (ending.kind == Ending::Kind::Crashed) return fail("crashed", ending.detail);
   if (ending.result != success) {
     tally.Add("failed cleanly");
-    return "failed cleanly, " + what;
+    return "failed cleanly (\"" + ending.result + "\"), " + what;
   }
   if (!unit.Exists(flashFile)) return fail("wrong image", "success without " + flashFile);
   const std::string held = unit.Read(flashFile);
