@@ -77,7 +77,8 @@ void DialogUpdate::OnDestroy() {
   if (m_worker.joinable()) m_worker.join();
   if (LinkCenter* center = LinkCenter::Existing()) {
     Manager* manager = center->GetManager();
-    if (manager != nullptr && manager->NotifyTarget() == this) manager->SetNotifyTarget(nullptr);
+    // The reader may be handing this page a reply right now.
+    if (manager != nullptr) manager->DetachNotifyTarget(this);
   }
   if (m_bWaitCursor) GetDesktop().EndWaitCursor();
   m_bWaitCursor = false;

@@ -138,6 +138,13 @@ void Manager::Dispatch(const uint8_t* frame, size_t length) {
   }
 }
 
+void Manager::DetachNotifyTarget(CarTypeReplyTarget* target) {
+  // Replies are handed over while receiveMutex_ is held.
+  std::lock_guard<std::mutex> lock(receiveMutex_);
+  CarTypeReplyTarget* expected = target;
+  m_pNotifyTarget.compare_exchange_strong(expected, nullptr);
+}
+
 int Manager::Receive(const uint8_t* data, size_t length) {
   if (data == nullptr || length == 0) return 0;
   std::lock_guard<std::mutex> lock(receiveMutex_);

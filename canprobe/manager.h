@@ -47,6 +47,9 @@ class Manager : public DataSink {
   bool SetCarId(int id);
   void SetNotifyTarget(CarTypeReplyTarget* target) { m_pNotifyTarget.store(target); }
   CarTypeReplyTarget* NotifyTarget() const { return m_pNotifyTarget.load(); }
+  // Clears the target if it is `target` and returns only when no reply is
+  // being handed to it, so that it may be destroyed. Not from inside a reply.
+  void DetachNotifyTarget(CarTypeReplyTarget* target);
 
   // The last vehicle type received (8-bit text, at most 19 characters).
   std::string CarType() const;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,33 @@ class ManagerTest : public ::testing::Test {
   Manager* manager = nullptr;
   CountingTarget target;
 };
+
+// A page that goes away while the reader is handing it a reply: detaching
+// must wait for the reply to be done, or the page would be used after it is gone.
+TEST_F(ManagerTest, DetachingWaitsForAReplyInProgress) {
+  class SlowTarget : public CarTypeReplyTarget {
+   public:
+    void OnCarTypeReply() override {
+      entered = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      left = true;
+    }
+    std::atomic<bool> entered{false}, left{false};
+  } slow;
+  Kind(kLinkRaw);
+  manager->SetNotifyTarget(&slow);
+  const std::string reply = std::string("\r$Z;VZD3A000105") + "\x11" + "\r\n";
+  std::thread reader([&] { Receive(reply); });
+  while (!slow.entered) std::this_thread::yield();
+  manager->DetachNotifyTarget(&slow);
+  EXPECT_TRUE(slow.left);
+  EXPECT_EQ(manager->NotifyTarget(), nullptr);
+  reader.join();
+  // Another target stays.
+  manager->SetNotifyTarget(&target);
+  manager->DetachNotifyTarget(&slow);
+  EXPECT_EQ(manager->NotifyTarget(), &target);
+}
 
 const std::string kReply = std::string("\r$Z;VZD3A000105") + "\x11" + "\r\n";
 
