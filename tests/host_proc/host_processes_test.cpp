@@ -2,6 +2,7 @@
 // processes, host programs run for real, and ended processes dropped.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -163,6 +164,34 @@ TEST_F(HostProcessesTest, HostProgramsRunForRealWithTheUnitsCommandLine) {
   EXPECT_TRUE(self->TerminateProcess(pid, 0));
   EXPECT_FALSE(HostProcessAlive(record.hostPid, record.hostStart));
   EXPECT_FALSE(Listed(*self, pid));
+}
+
+// A process whose first thread has ended shows as a zombie while its other
+// threads still run and hold its open files: it is not gone yet.
+TEST(HostProcessAliveTest, ZombieLeaderWithLiveThreadsIsStillAlive) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::thread([fd = ready[1]] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the leader is gone by now
+      (void)::write(fd, "x", 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      ::_exit(0);
+    }).detach();
+    // Ends this thread alone, without unwinding through the test framework.
+    ::syscall(SYS_exit, 0);
+  }
+  ASSERT_GT(child, 0);
+  const uint64_t start = HostProcessStartTime(child);
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  EXPECT_TRUE(HostProcessAlive(child, start));
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_FALSE(HostProcessAlive(child, start));
+  ::close(ready[0]);
+  ::close(ready[1]);
 }
 
 TEST_F(HostProcessesTest, EndedProcessesAreDropped) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace hu {
 namespace {
@@ -200,7 +201,18 @@ bool HostProcessAlive(int hostPid, uint64_t startTime) {
   size_t close = text.rfind(')');
   if (close != std::string::npos && close + 2 < text.size()) {
     char state = text[close + 2];
-    if (state == 'Z' || state == 'X' || state == 'x') return false;
+    if (state == 'X' || state == 'x') return false;
+    // A leader that has ended shows as a zombie while its other threads are
+    // still ending, and they still hold the process's open files (a port's
+    // lock among them): it is gone only when it is the last thread.
+    if (state == 'Z') {
+      std::istringstream fields(text.substr(close + 2));
+      std::string field;
+      for (int k = 3; k <= 20 && fields >> field; ++k) {
+      }
+      uint64_t threads = 0;
+      if (!ParseRunNumber(field, UINT64_MAX, &threads) || threads <= 1) return false;
+    }
   }
   if (startTime != 0) {
     uint64_t now = HostProcessStartTime(hostPid);
