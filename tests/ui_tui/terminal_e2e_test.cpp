@@ -148,10 +148,16 @@ TEST(TerminalEndToEnd, ShowsTheDialogKeepsTimeAndAnswersKeys) {
   int exitBefore = ExitColumn(screen);
   pane.Tmux("resize-window -t demo -x 60 -y 20");
   auto resized = Clock::now() + std::chrono::seconds(2);
-  while (Clock::now() < resized && ExitColumn(pane.Screen()) == exitBefore) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  // A capture may catch the redraw half done: wait for the whole new layout.
+  auto laidOut = [&](const std::string& s) {
+    int column = ExitColumn(s);
+    return column > 0 && column != exitBefore && s.find("Panel says hello") != std::string::npos;
+  };
   screen = pane.Screen();
+  while (Clock::now() < resized && !laidOut(screen)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    screen = pane.Screen();
+  }
   int exitAfter = ExitColumn(screen);
   EXPECT_GT(exitAfter, 0) << screen;
   EXPECT_LE(exitAfter + 8, 60) << screen;
