@@ -34,7 +34,8 @@ void CBackUpDir::OnWalk(const DirWalkProgress& r) {
 uint32_t CBackUpDir::Backup() {
   if (!CheckLeftRoom()) return 0;
   Start(kBackup);
-  return m_dirOper.CopyDir(m_strSourceDir, m_strBackupDir, true);
+  // The room check has just counted the source: no second walk for the total.
+  return m_dirOper.CopyDir(m_strSourceDir, m_strBackupDir, true, m_nSourceFiles);
 }
 
 uint32_t CBackUpDir::Restore(bool overwrite) {
@@ -54,8 +55,9 @@ uint32_t CBackUpDir::DeleteBackup() {
 
 bool CBackUpDir::CheckLeftRoom() {
   if (!m_dirOper.CreateDirTree(m_strBackupDir)) return false;
-  uint32_t size = m_dirOper.GetDirSize(m_strSourceDir);
-  m_dirOper.CountFiles(m_strSourceDir, false);
+  const DirMeasure source = m_dirOper.Measure(m_strSourceDir, false);
+  const uint32_t size = source.size;
+  m_nSourceFiles = source.files;
   DiskSpace space;
   bool ok = files_.GetDiskFreeSpace(m_strBackupDir, &space);
   Trace("\r\nGetDiskFreeSpaceEx strTemp = %s bDisk = %d Err = %d \n", m_strBackupDir.c_str(), ok ? 1 : 0,

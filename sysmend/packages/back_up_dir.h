@@ -48,6 +48,7 @@ class CBackUpDir {
   void* m_pContext = nullptr;
   uint32_t m_nKind = kNone;
   uint32_t m_nLastPercentage = 0;
+  uint32_t m_nSourceFiles = 0;  // counted by the last room check
 };
 
 }  // namespace hu

@@ -19,40 +19,39 @@ void CDirOper::Report(uint32_t operation, uint32_t total, uint32_t handled) {
   if (m_pCallback) m_pCallback(DirWalkProgress{operation, total, handled}, m_pContext);
 }
 
-uint32_t CDirOper::CountFiles(const std::string& path, bool topOnly) {
+DirMeasure CDirOper::Measure(const std::string& path, bool topOnly) {
+  DirMeasure m;
   FindData fd;
   auto find = files_.FindFirst(JoinPath(path, "*.*"), &fd);
-  if (!find) return 0;
-  uint32_t count = 0;
+  if (!find) return m;
   do {
     if (IsDirectoryEntry(fd.attributes)) {
-      if (!topOnly && !IsDotEntry(fd.name)) count += CountFiles(JoinPath(path, fd.name), false);
+      if (!topOnly && !IsDotEntry(fd.name)) {
+        DirMeasure below = Measure(JoinPath(path, fd.name), false);
+        m.files += below.files;
+        m.size += below.size;
+      }
     } else {
-      ++count;
+      ++m.files;
+      m.size += static_cast<uint32_t>(fd.size);
     }
   } while (find->Next(&fd));
-  return count;
+  return m;
 }
 
-uint32_t CDirOper::GetDirSize(const std::string& path) {
-  FindData fd;
-  auto find = files_.FindFirst(JoinPath(path, "*.*"), &fd);
-  if (!find) return 0;
-  uint32_t size = 0;
-  do {
-    if (IsDirectoryEntry(fd.attributes)) {
-      if (!IsDotEntry(fd.name)) size += GetDirSize(JoinPath(path, fd.name));
-    } else {
-      size += static_cast<uint32_t>(fd.size);
-    }
-  } while (find->Next(&fd));
-  return size;
-}
+uint32_t CDirOper::CountFiles(const std::string& path, bool topOnly) { return Measure(path, topOnly).files; }
+
+uint32_t CDirOper::GetDirSize(const std::string& path) { return Measure(path, false).size; }
 
 bool CDirOper::CreateDirTree(const std::string& path) { return hu::CreateDirTree(files_, path); }
 
 uint32_t CDirOper::CopyDir(const std::string& source, const std::string& target, bool overwrite) {
-  m_nCopyTotal = CountFiles(source, false);
+  return CopyDir(source, target, overwrite, CountFiles(source, false));
+}
+
+uint32_t CDirOper::CopyDir(const std::string& source, const std::string& target, bool overwrite,
+                           uint32_t total) {
+  m_nCopyTotal = total;
   if (m_nCopyTotal == 0) return 1;
   m_nCopyCount = 0;
   CopyLevel(source, target, overwrite);

@@ -15,6 +15,12 @@ struct DirWalkProgress {
   uint32_t handled = 0;    // files handled so far
 };
 
+// What one walk of a tree finds: its files and the low 32 bits of their sizes.
+struct DirMeasure {
+  uint32_t files = 0;
+  uint32_t size = 0;
+};
+
 using DirOperCallback = std::function<void(const DirWalkProgress& report, void* context)>;
 
 // Walks, copies, deletes and measures directory trees, reporting each file.
@@ -30,9 +36,13 @@ class CDirOper {
 
   uint32_t CountFiles(const std::string& path, bool topOnly);
   uint32_t GetDirSize(const std::string& path);
+  // Count and size in a single walk, for callers that need both.
+  DirMeasure Measure(const std::string& path, bool topOnly);
   bool CreateDirTree(const std::string& path);
   // The number of files handled; 1 when the source holds no file at all.
   uint32_t CopyDir(const std::string& source, const std::string& target, bool overwrite);
+  // The same with the source's file count already taken by the caller.
+  uint32_t CopyDir(const std::string& source, const std::string& target, bool overwrite, uint32_t total);
   uint32_t DeleteDir(const std::string& path);
 
  private:

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <vector>
 
@@ -166,6 +168,24 @@ TEST_F(HostFilesTest, ErrorCodes) {
   EXPECT_EQ(ReadDevice(files, "\\Dravik\\f"), "1");
   ASSERT_TRUE(files.SetAttributes("\\Dravik\\f", FILE_ATTRIBUTE_NORMAL));
   EXPECT_TRUE(files.DeleteFile("\\Dravik\\f"));
+}
+
+// The root is looked at only when a path's first component is missing: a
+// root that went away must still read as a missing path, not a missing file.
+TEST_F(HostFilesTest, ARootThatWentAwayIsAMissingPath) {
+  HostFiles files(Root());
+  ASSERT_TRUE(WriteDevice(files, "\\Dravik\\f", "1"));
+  ASSERT_EQ(std::system(("rm -rf '" + Root() + "'").c_str()), 0);
+  EXPECT_EQ(files.GetAttributes("\\Dravik\\f"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(files.Open("\\Dravik", FileAccess::Read, FileCreate::OpenExisting), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(files.CreateDirectory("\\New"));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  // A plain file where the root was: nothing below it exists, nor does its folder.
+  std::ofstream(Root()) << "x";
+  EXPECT_FALSE(files.CreateDirectory("\\New"));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(HostFilesTest, ReadWriteSeek) {

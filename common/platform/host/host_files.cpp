@@ -377,30 +377,41 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
   out->isRoot = parts.empty();
   out->exists = true;
   out->parentExists = true;
-  if (::stat(root_.c_str(), &out->st) != 0) return Fail(ERROR_PATH_NOT_FOUND);
-  if (!parts.empty()) out->volume = AsciiLower(parts.front());
+  // The root's own stat is needed only for the root itself, or when its
+  // first component is missing (the root may be what is gone); otherwise
+  // the lstat below it shows the root is there.
+  if (parts.empty()) {
+    if (::stat(root_.c_str(), &out->st) != 0) return Fail(ERROR_PATH_NOT_FOUND);
+  } else {
+    out->st.st_mode = S_IFDIR;
+    out->volume = AsciiLower(parts.front());
+  }
 
   for (size_t k = 0; k < parts.size(); ++k) {
     const std::string& comp = parts[k];
     out->parent = out->host;
     out->parentExists = out->exists;
-    if (!out->exists) {
-      out->host += "/" + comp;
-      out->name = comp;
-      continue;
-    }
-    if (!S_ISDIR(out->st.st_mode)) {
-      // A plain file used as a folder.
+    auto absent = [&](bool inFile) {
       out->exists = false;
-      out->parentExists = false;
+      if (inFile) out->parentExists = false;  // a plain file used as a folder
       out->host += "/" + comp;
       out->name = comp;
+    };
+    if (!out->exists || !S_ISDIR(out->st.st_mode)) {
+      absent(out->exists);
       continue;
     }
     std::string found;
     struct stat lst {};
     // The exact spelling is the common case: its lstat serves for the rest.
     const bool exact = ::lstat((out->host + "/" + comp).c_str(), &lst) == 0;
+    if (!exact && k == 0) {
+      if (::stat(root_.c_str(), &out->st) != 0) return Fail(ERROR_PATH_NOT_FOUND);
+      if (!S_ISDIR(out->st.st_mode)) {
+        absent(true);
+        continue;
+      }
+    }
     if (exact) {
       found = comp;
     } else if (DIR* d = ::opendir(out->host.c_str())) {
@@ -412,9 +423,7 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
       ::closedir(d);
     }
     if (found.empty()) {
-      out->host += "/" + comp;
-      out->name = comp;
-      out->exists = false;
+      absent(false);
       continue;
     }
     out->host += "/" + found;
