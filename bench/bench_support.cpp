@@ -26,28 +26,6 @@ std::string BinDir() {
   return path.substr(0, path.rfind('/'));
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-TempDir::TempDir(const std::string& prefix) {
-  std::string pattern = "/tmp/" + prefix + "_XXXXXX";
-  if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& inPath, const std::string& outPath) {
   pid_t pid = fork();
   if (pid == 0) {
@@ -98,7 +76,7 @@ Served::Served(const std::string& unit, const std::vector<std::string>& args, co
   std::filesystem::remove(outPath, ignored);
   pid_ = Spawn(argv, "", outPath);
   for (int i = 0; i < 400 && pid_ > 0 && !ready_; ++i) {
-    ready_ = ReadAll(outPath_).find("ready\n") != std::string::npos;
+    ready_ = ReadFile(outPath_).find("ready\n") != std::string::npos;
     if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
 }
@@ -111,7 +89,7 @@ std::string Served::Finish() {
     WaitExit(pid_);
     pid_ = -1;
   }
-  return ReadAll(outPath_);
+  return ReadFile(outPath_);
 }
 
 ServedRun RunServed(const std::string& unit, const std::vector<std::string>& serveArgs, const std::string& program,
@@ -127,8 +105,8 @@ ServedRun RunServed(const std::string& unit, const std::vector<std::string>& ser
                                  temp + "/script", "--ui-log", temp + "/ui.jsonl"},
                                 "", temp + "/" + program + ".out"));
   run.serveOutput = serve.Finish();
-  run.uiLog = ReadAll(temp + "/ui.jsonl");
-  run.programOutput = ReadAll(temp + "/" + program + ".out");
+  run.uiLog = ReadFile(temp + "/ui.jsonl");
+  run.programOutput = ReadFile(temp + "/" + program + ".out");
   return run;
 }
 

@@ -9,27 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch.h"
+
 namespace hu::bench {
 
 // Folder of the running program (the build's bin/).
 std::string BinDir();
 
-std::string ReadAll(const std::string& path);
-void WriteAll(const std::string& path, const std::string& bytes);
-
+using scratch::ReadFile;
+using scratch::WriteFile;
 // A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
- public:
-  explicit TempDir(const std::string& prefix);
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  bool ok() const { return !path_.empty(); }
-
- private:
-  std::string path_;
-};
+using TempDir = scratch::ScratchDir;
 
 // Runs argv with stdin from `inPath` (or /dev/null) and stdout and stderr to
 // `outPath`; the pid, or -1.

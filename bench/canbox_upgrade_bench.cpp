@@ -53,17 +53,17 @@ Result OneRun(const std::string& bin, const std::string& temp, int run, const st
   Result result;
   const std::string unit = temp + "/unit" + std::to_string(run);
   if (Run({bin + "/unitctl", "init", unit, "--cpu", "S3C6410", "--project", "18"}, temp + "/init.out") != 0) {
-    std::fprintf(stderr, "unitctl init failed: %s\n", ReadAll(temp + "/init.out").c_str());
+    std::fprintf(stderr, "unitctl init failed: %s\n", ReadFile(temp + "/init.out").c_str());
     return result;
   }
-  WriteAll(unit + kModuleDir + "box.canbox", canbox);
-  WriteAll(temp + "/script", "click 1019\nselect 1044 0\nclick 1\nexpect \"升级完成!\" 300000\nclose\n");
+  WriteFile(unit + kModuleDir + "box.canbox", canbox);
+  WriteFile(temp + "/script", "click 1019\nselect 1044 0\nclick 1\nexpect \"升级完成!\" 300000\nclose\n");
   const ServedRun r = RunServed(unit, {"--canbox-only", "--pace"}, "canprobe", temp);
   if (!r.served) return result;
   const long t0 = UiLogTime(r.uiLog, "正在初始化");
   const long t1 = UiLogTime(r.uiLog, "升级完成!");
   unsigned long long in = 0, out = 0;
-  const std::string flash = ReadAll(unit + "/flash/canbox.bin");
+  const std::string flash = ReadFile(unit + "/flash/canbox.bin");
   // The box must hold the image afterwards, or the run measured nothing.
   const bool flashed = flash.size() >= image.size() && std::equal(image.begin(), image.end(), flash.begin(),
                                                                   [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); });

@@ -46,9 +46,9 @@ struct Templates {
 bool MakeTemplates(const std::string& temp, Templates* t) {
   const std::string bin = BinDir();
   const std::string app = temp + "/app";
-  WriteAll(app + "/Appvisor.exe", std::string(4096, 'A'));
-  WriteAll(app + "/res/skin.dat", std::string(8192, 'S'));
-  WriteAll(temp + "/os.nb0", std::string(16384, 'O'));
+  WriteFile(app + "/Appvisor.exe", std::string(4096, 'A'));
+  WriteFile(app + "/res/skin.dat", std::string(8192, 'S'));
+  WriteFile(temp + "/os.nb0", std::string(16384, 'O'));
   t->fullPack = temp + "/full.auk";
   t->incrementalPack = temp + "/inc.aukinc";
   t->container = temp + "/full.kvq";
@@ -84,7 +84,7 @@ void MakeKit(const std::string& hostFolder, int files, const Templates& t) {
     if (source != nullptr) {
       fs::copy_file(*source, target, fs::copy_options::overwrite_existing);
     } else {
-      WriteAll(target, std::string(1024 + i % 7 * 512, static_cast<char>('a' + i % 26)));
+      WriteFile(target, std::string(1024 + i % 7 * 512, static_cast<char>('a' + i % 26)));
     }
   }
 }
@@ -115,12 +115,12 @@ int main(int argc, char** argv) {
   if (Run({BinDir() + "/unitctl", "init", unit, "--os-version", kOsVersion, "--boot-version", "12345678",
            "--conf-version", "00A100000001", "--app-version", "V1.1.0"},
           temp.path() + "/init.out") != 0) {
-    std::fprintf(stderr, "unitctl init failed: %s\n", ReadAll(temp.path() + "/init.out").c_str());
+    std::fprintf(stderr, "unitctl init failed: %s\n", ReadFile(temp.path() + "/init.out").c_str());
     return 1;
   }
   Templates templates;
   if (!MakeTemplates(temp.path(), &templates)) {
-    std::fprintf(stderr, "kitpack failed: %s\n", ReadAll(temp.path() + "/kitpack.out").c_str());
+    std::fprintf(stderr, "kitpack failed: %s\n", ReadFile(temp.path() + "/kitpack.out").c_str());
     return 1;
   }
   for (int files : kSizes) {

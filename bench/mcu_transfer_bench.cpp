@@ -41,11 +41,11 @@ std::string ImageText() {
 double OneRun(const std::string& bin, const std::string& temp, int run) {
   const std::string unit = temp + "/unit" + std::to_string(run);
   if (Run({bin + "/unitctl", "init", unit, "--cpu", "MSTAR786", "--project", "19"}, temp + "/init.out") != 0) {
-    std::fprintf(stderr, "unitctl init failed: %s\n", ReadAll(temp + "/init.out").c_str());
+    std::fprintf(stderr, "unitctl init failed: %s\n", ReadFile(temp + "/init.out").c_str());
     return -1;
   }
-  WriteAll(unit + "/fs/StorageCard/Mcuflash/bench.s19", ImageText());
-  WriteAll(temp + "/script",
+  WriteFile(unit + "/fs/StorageCard/Mcuflash/bench.s19", ImageText());
+  WriteFile(temp + "/script",
            "expect \"Find a valid file\" 20000\nclick 1000\nexpect \"Mcu update successfully!\" 600000\nclose\n");
   const ServedRun r = RunServed(unit, {"--pace"}, "mcuflash", temp);
   if (!r.served) return -1;

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(root);
   if (Run({BinDir() + "/kitpack", "auk", root + "/big.auk", temp.path() + "/src", "--version", "V1.0.0"},
           temp.path() + "/kitpack.out") != 0) {
-    std::fprintf(stderr, "kitpack failed: %s\n", ReadAll(temp.path() + "/kitpack.out").c_str());
+    std::fprintf(stderr, "kitpack failed: %s\n", ReadFile(temp.path() + "/kitpack.out").c_str());
     return 1;
   }
   hu::HostFiles files(root);
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   const uint64_t idle = PeakOf({"--idle"}, temp.path() + "/idle.out");
   const uint64_t peak = PeakOf({"--extract", root, "\\big.auk"}, temp.path() + "/extract.out");
   if (peak == 0) {
-    std::fprintf(stderr, "extraction failed: %s\n", ReadAll(temp.path() + "/extract.out").c_str());
+    std::fprintf(stderr, "extraction failed: %s\n", ReadFile(temp.path() + "/extract.out").c_str());
     return 1;
   }
   const double mib = 1048576.0;

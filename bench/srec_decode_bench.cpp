@@ -88,16 +88,16 @@ int main(int argc, char** argv) {
   input.root = temp.path() + "/fs";
   input.s19 = input.root + "/Mcuflash/image.s19";
   input.out = temp.path() + "/out.bin";
-  WriteAll(input.s19, MakeText(&input.imageBytes));
+  WriteFile(input.s19, MakeText(&input.imageBytes));
   gInput = &input;
 
   hu::HostFiles files(input.root);
   std::vector<uint8_t> image;
   if (!Decode(files, &image) || Run({"srec_cat", input.s19, "-o", input.out, "-binary"}, input.out + ".log") != 0) {
-    std::fprintf(stderr, "decoding failed: %s\n", ReadAll(input.out + ".log").c_str());
+    std::fprintf(stderr, "decoding failed: %s\n", ReadFile(input.out + ".log").c_str());
     return 1;
   }
-  const std::string reference = ReadAll(input.out);
+  const std::string reference = ReadFile(input.out);
   if (image.size() != input.imageBytes || reference.size() != hu::CS19File::kImageBase + image.size() ||
       reference.compare(hu::CS19File::kImageBase, std::string::npos,
                         std::string(image.begin(), image.end())) != 0) {
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
                  reference.size());
     return 1;
   }
-  std::printf("input: %s, %zu bytes, image %zu bytes from 0x%X\n", input.s19.c_str(), ReadAll(input.s19).size(),
+  std::printf("input: %s, %zu bytes, image %zu bytes from 0x%X\n", input.s19.c_str(), ReadFile(input.s19).size(),
               image.size(), hu::CS19File::kImageBase);
   std::map<std::string, double> medians = RunInterleaved(argc, argv, 7);
   const double product = medians["BM_ProductS19Decode"], srec = medians["BM_SrecCat"];

@@ -29,13 +29,6 @@ std::string BinDir() {
 }
 std::string Bin(const std::string& name) { return BinDir() + "/" + name; }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 std::map<std::string, std::string> TreeOf(const std::string& dir) {
   std::map<std::string, std::string> files;
   if (!fs::exists(dir)) return files;
@@ -43,12 +36,6 @@ std::map<std::string, std::string> TreeOf(const std::string& dir) {
     if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = ReadFile(e.path().string());
   }
   return files;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
 }
 
 namespace {
@@ -209,15 +196,8 @@ int Background::Wait(int timeoutMs) {
 
 std::string Background::Output() { return ReadFile(outPath_); }
 
-TempDir::TempDir() {
-  char name[] = "/tmp/hu_e2e_XXXXXX";
-  if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = name;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
+TempDir::TempDir() : ScratchDir("hu_e2e") {
+  if (!ok()) throw std::runtime_error("mkdtemp failed");
 }
 
 TestUnit::TestUnit(const std::vector<std::string>& initArgs, double timeScale) : dir_(temp_.path() + "/unit") {

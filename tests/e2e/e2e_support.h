@@ -5,7 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch.h"
+
 namespace hu::e2e {
+
+using scratch::ReadFile;
+using scratch::WriteFile;
 
 // The environment variable that names another folder of the executables
 // (the campaigns' --bin); without it the build's own bin/.
@@ -44,15 +49,10 @@ class Background {
   bool done_ = false;
 };
 
-// A fresh temporary folder, removed at the end.
-class TempDir {
+// A fresh temporary folder, removed at the end; a test cannot go on without it.
+class TempDir : public scratch::ScratchDir {
  public:
   TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 // A unit made by `unitctl init DIR ARGS...` in a temporary folder, with the
@@ -96,9 +96,7 @@ std::string S19Text(const std::string& image);
 // `size` bytes of a pattern that differs with `salt`.
 std::string ImageBytes(size_t size, int salt);
 
-std::string ReadFile(const std::string& path);
 // Every regular file below `dir` by its relative path, with its bytes.
 std::map<std::string, std::string> TreeOf(const std::string& dir);
-void WriteFile(const std::string& path, const std::string& bytes);
 
 }  // namespace hu::e2e

@@ -16,6 +16,7 @@
 #include "canprobe/canbox_image.h"
 #include "common/platform/host/host_files.h"
 #include "tests/packages/kit_builder.h"
+#include "tests/support/scratch.h"
 
 namespace hu {
 namespace {
@@ -34,17 +35,8 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+using scratch::ReadFile;
+using scratch::WriteFile;
 
 class KitpackTest : public ::testing::Test {
  protected:

@@ -17,7 +17,7 @@
 #include "common/platform/errors.h"
 #include "common/platform/host/run_records.h"
 #include "common/platform/host/serial/call_log.h"
-#include "common/platform/host/serial/unit_reboot.h"
+#include "common/platform/host/standard_output.h"
 #include "common/platform/text.h"
 #include "common/platform/trace.h"
 

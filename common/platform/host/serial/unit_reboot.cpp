@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/platform/host/serial/call_log.h"
+#include "common/platform/host/standard_output.h"
 
 namespace hu {
 namespace {
@@ -78,11 +79,6 @@ bool ReadUnitReboot(const std::string& unitDir, UnitReboot* out) {
   }
   if (out != nullptr) *out = record;
   return true;
-}
-
-void FlushStandardOutput() {
-  std::fflush(stdout);
-  std::fflush(stderr);
 }
 
 void RebootUnit(const std::string& unitDir, const std::string& reason) {

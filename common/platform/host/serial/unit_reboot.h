@@ -30,11 +30,6 @@ bool RecordUnitReboot(const std::string& unitDir, const std::string& reason);
 // False when the unit has no reboot record.
 bool ReadUnitReboot(const std::string& unitDir, UnitReboot* out);
 
-// Flushes standard output and error before a fork or an immediate end. Not
-// every stream: that would also wait for a thread blocked reading standard
-// input (a script from a pipe), which holds that stream's lock.
-void FlushStandardOutput();
-
 // Records the reboot and ends the process at once, as the device would: no
 // destructors run; only standard output and error are flushed so that output
 // already printed is not lost.
