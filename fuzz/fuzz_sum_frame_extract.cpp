@@ -1,37 +1,7 @@
-// Feeds arbitrary serial input, cut into arbitrary reads, to the "$#" frame
-// extractor; every frame it yields must be a frame the codec itself would build.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-
+// The "$#" frame extractor under arbitrary serial input.
 #include "common/frames/sum_frame_codec.h"
+#include "fuzz/frame_extract_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  hu::CSumFrameCodec parser;
-  hu::CSumFrameCodec builder;
-  hu::UpdateDescriptor d;
-  if (size > 0) parser.Parse(data, size);
-  size_t pos = 0;
-  while (pos < size) {
-    // The first byte of each piece chooses the read size and the mode.
-    const uint8_t control = data[pos++];
-    const bool framed = (control & 0x80) == 0;
-    size_t n = (control & 0x7F) * 8u + 1u;
-    if (n > size - pos) n = size - pos;
-    parser.Append(data + pos, n, framed);
-    pos += n;
-    while (parser.Extract()) {
-      parser.Describe(&d);
-      if (d.dataLength != d.data.size()) std::abort();
-      if (framed && d.data.size() <= builder.kMaxData) {
-        if (!builder.BuildFrame(d.command, d.subCommand, d.data.size(), d.data.data())) std::abort();
-        hu::CSumFrameCodec check;
-        if (!check.Parse(builder.FrameBytes(), builder.FrameLength())) std::abort();
-      }
-      parser.FreeData();
-    }
-    if (parser.ReceiveFill() > hu::CFrameCodec::kReceiveBufferSize) std::abort();
-  }
-  return 0;
+  return hu::fuzz::ExtractFrames<hu::CSumFrameCodec>(data, size);
 }
