@@ -29,15 +29,6 @@ std::string BinDir() {
 }
 std::string Bin(const std::string& name) { return BinDir() + "/" + name; }
 
-std::map<std::string, std::string> TreeOf(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  if (!fs::exists(dir)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = ReadFile(e.path().string());
-  }
-  return files;
-}
-
 namespace {
 
 int Spawn(const std::vector<std::string>& argv, const std::string& inPath, const std::string& outPath,

@@ -10,6 +10,7 @@
 namespace hu::e2e {
 
 using scratch::ReadFile;
+using scratch::TreeOf;
 using scratch::WriteFile;
 
 // The environment variable that names another folder of the executables
@@ -96,7 +97,5 @@ std::string S19Text(const std::string& image);
 // `size` bytes of a pattern that differs with `salt`.
 std::string ImageBytes(size_t size, int salt);
 
-// Every regular file below `dir` by its relative path, with its bytes.
-std::map<std::string, std::string> TreeOf(const std::string& dir);
 
 }  // namespace hu::e2e

@@ -36,6 +36,7 @@ std::string Quote(const std::string& s) {
 }
 
 using scratch::ReadFile;
+using scratch::TreeOf;
 using scratch::WriteFile;
 
 class KitpackTest : public ::testing::Test {
@@ -86,14 +87,6 @@ class KitpackTest : public ::testing::Test {
     return src;
   }
 
-  std::map<std::string, std::string> Tree(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-      if (e.is_regular_file()) files[e.path().lexically_relative(dir).string()] = ReadFile(e.path());
-    }
-    return files;
-  }
-
   fs::path root;
 };
 
@@ -121,10 +114,10 @@ TEST_F(KitpackTest, AukListsAndExtractsByteForByte) {
   fs::path out = root / "out";
   Outcome ex = Kitpack({"extract", pack.string(), out.string()});
   ASSERT_EQ(ex.code, 0) << ex.err;
-  auto extracted = Tree(out);
+  auto extracted = TreeOf(out);
   EXPECT_EQ(extracted["AppVerInfo.cfg"], std::string("\xff\xfeV\0002\000.\0000\000.\0001\000", 14));
   extracted.erase("AppVerInfo.cfg");
-  EXPECT_EQ(extracted, Tree(src));
+  EXPECT_EQ(extracted, TreeOf(src));
 }
 
 TEST_F(KitpackTest, AukincCarriesItsPackType) {
@@ -171,9 +164,9 @@ TEST_F(KitpackTest, KvqSectionsAndVersions) {
 
   fs::path out = root / "out";
   ASSERT_EQ(Kitpack({"extract", kvq.string(), out.string()}).code, 0);
-  auto extracted = Tree(out);
+  auto extracted = TreeOf(out);
   extracted.erase("AppVerInfo.cfg");
-  EXPECT_EQ(extracted, Tree(src));
+  EXPECT_EQ(extracted, TreeOf(src));
 
   fs::path bare = root / "bare.kvq";
   ASSERT_EQ(Kitpack({"kvq", bare.string(), "--version", "ONLYBOOT-1", "--boot", (root / "boot.bin").string()}).code, 0);

@@ -16,6 +16,17 @@ std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
+std::map<std::string, std::string> TreeOf(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  if (!fs::exists(dir, ec)) return files;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    if (e.is_regular_file()) files[e.path().lexically_relative(dir).string()] = ReadFile(e.path().string());
+  }
+  return files;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);

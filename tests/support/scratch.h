@@ -1,12 +1,16 @@
 #pragma once
 // Scratch folders and whole files for the harnesses around the programs:
 // the end-to-end tests, the campaigns and the benchmarks.
+#include <map>
 #include <string>
 
 namespace hu::scratch {
 
 // The whole file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+// Every regular file below `dir` by its relative path, with its bytes; empty
+// when `dir` does not exist.
+std::map<std::string, std::string> TreeOf(const std::string& dir);
 // Writes the whole file, making its folders first.
 void WriteFile(const std::string& path, const std::string& bytes);
 
