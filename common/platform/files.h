@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -89,6 +90,14 @@ class Files {
   virtual uint32_t GetAttributes(const std::string& path) = 0;  // INVALID_FILE_ATTRIBUTES when missing
   virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
   virtual bool GetDiskFreeSpace(const std::string& path, DiskSpace* out) = 0;
+
+  // Copies the files under folder `from` to the same places under `to`, one
+  // folder at a time in find order, as FindFirst and CopyFile would: a target
+  // folder is made (with its parents) only when its source lists entries; with
+  // `overwrite` false a file already at the target is kept; a copy that fails
+  // is tried once more. `onFile` runs after each file, copied or not.
+  virtual void CopyTree(const std::string& from, const std::string& to, bool overwrite,
+                        const std::function<void()>& onFile);
 };
 
 }  // namespace hu

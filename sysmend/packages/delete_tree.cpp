@@ -3,7 +3,7 @@
 #include "common/platform/errors.h"
 #include "common/platform/trace.h"
 #include "sysmend/packages/dir_oper.h"
-#include "sysmend/packages/dir_tree.h"
+#include "common/platform/file_tree.h"
 
 namespace hu {
 

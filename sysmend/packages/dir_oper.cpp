@@ -1,6 +1,6 @@
 #include "dir_oper.h"
 
-#include "sysmend/packages/dir_tree.h"
+#include "common/platform/file_tree.h"
 
 namespace hu {
 
@@ -54,29 +54,12 @@ uint32_t CDirOper::CopyDir(const std::string& source, const std::string& target,
   m_nCopyTotal = total;
   if (m_nCopyTotal == 0) return 1;
   m_nCopyCount = 0;
-  CopyLevel(source, target, overwrite);
-  return m_nCopyCount;
-}
-
-void CDirOper::CopyLevel(const std::string& source, const std::string& target, bool overwrite) {
-  FindData fd;
-  auto find = files_.FindFirst(JoinPath(source, "*.*"), &fd);
-  if (!find) return;
-  CreateDirTree(target);
-  do {
-    std::string from = JoinPath(source, fd.name);
-    std::string to = JoinPath(target, fd.name);
-    if (IsDirectoryEntry(fd.attributes)) {
-      if (!IsDotEntry(fd.name)) CopyLevel(from, to, overwrite);
-      continue;
-    }
-    if (overwrite || files_.GetAttributes(to) == INVALID_FILE_ATTRIBUTES) {
-      if (!files_.CopyFile(from, to, false)) files_.CopyFile(from, to, false);
-    }
+  files_.CopyTree(source, target, overwrite, [this] {
     ++m_nCopyCount;
     Report(kCopy, m_nCopyTotal, m_nCopyCount);
     clock_.Sleep(kFilePauseMs);
-  } while (find->Next(&fd));
+  });
+  return m_nCopyCount;
 }
 
 uint32_t CDirOper::DeleteDir(const std::string& path) {

@@ -46,7 +46,6 @@ class CDirOper {
   uint32_t DeleteDir(const std::string& path);
 
  private:
-  void CopyLevel(const std::string& source, const std::string& target, bool overwrite);
   void DeleteLevel(const std::string& path);
   void Report(uint32_t operation, uint32_t total, uint32_t handled);
 

@@ -12,7 +12,7 @@
 
 #include "common/platform/errors.h"
 #include "common/platform/trace.h"
-#include "sysmend/packages/dir_tree.h"
+#include "common/platform/file_tree.h"
 #include "sysmend/packages/kit_layout.h"
 
 namespace hu {

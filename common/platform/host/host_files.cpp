@@ -12,10 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <set>
 #include <cstring>
 #include <vector>
 
 #include "common/platform/errors.h"
+#include "common/platform/file_tree.h"
 #include "common/platform/text.h"
 #include "common/platform/host/power_cut.h"
 
@@ -552,6 +554,45 @@ std::unique_ptr<File> HostFiles::Open(const std::string& path, FileAccess access
   return std::make_unique<HostFile>(fd, access == FileAccess::Read ? nullptr : options_.powerCut, path);
 }
 
+bool HostFiles::ListFolder(const Resolved& folder, const std::string& spec, std::vector<Listed>* out) {
+  out->clear();
+  DIR* d = ::opendir(folder.host.c_str());
+  if (d == nullptr) return Fail(FromErrno(errno));
+  // Entries are looked at from the open folder: no path walk for each one.
+  for (dirent* e; (e = ::readdir(d)) != nullptr;) {
+    std::string n = e->d_name;
+    if (n == "." || n == ".." || EqualsNoCase(n, kSidecar) || !NameMatches(spec, n)) continue;
+    Listed l;
+    if (::fstatat(::dirfd(d), n.c_str(), &l.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    l.link = S_ISLNK(l.st.st_mode);
+    l.fd.name = std::move(n);
+    out->push_back(std::move(l));
+  }
+  ::closedir(d);
+
+  const SidecarMap sidecar = ReadSidecar(folder.host);
+  for (Listed& l : *out) {
+    const std::string host = folder.host + "/" + l.fd.name;
+    // A link that leads out of the root, or nowhere, is not listed.
+    if (l.link && (!InsideRoot(host) || ::stat(host.c_str(), &l.st) != 0)) {
+      l.fd.attributes = INVALID_FILE_ATTRIBUTES;
+      continue;
+    }
+    l.attributes.stored = StoredBits(options_.sidecarAttributesOnly ? std::string() : host, folder.host,
+                                     l.fd.name, &sidecar, &l.attributes.bits);
+    l.fd.attributes = ComposeAttributes(l.st, l.attributes.stored, l.attributes.bits);
+    l.fd.size = S_ISDIR(l.st.st_mode) ? 0 : static_cast<uint64_t>(l.st.st_size);
+  }
+  out->erase(std::remove_if(out->begin(), out->end(),
+                            [](const Listed& l) { return l.fd.attributes == INVALID_FILE_ATTRIBUTES; }),
+             out->end());
+  std::sort(out->begin(), out->end(), [](const Listed& a, const Listed& b) {
+    std::string la = AsciiLower(a.fd.name), lb = AsciiLower(b.fd.name);
+    return la != lb ? la < lb : a.fd.name < b.fd.name;
+  });
+  return true;
+}
+
 std::unique_ptr<FindHandle> HostFiles::FindFirst(const std::string& pattern, FindData* first) {
   size_t cut = pattern.find_last_of("\\/");
   std::string folder = cut == std::string::npos ? std::string() : pattern.substr(0, cut);
@@ -570,43 +611,15 @@ std::unique_ptr<FindHandle> HostFiles::FindFirst(const std::string& pattern, Fin
     SetLastError(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
-  DIR* d = ::opendir(r.host.c_str());
-  if (d == nullptr) {
-    SetLastError(FromErrno(errno));
-    return nullptr;
-  }
-  std::vector<std::string> names;
-  while (dirent* e = ::readdir(d)) {
-    std::string n = e->d_name;
-    if (n == "." || n == ".." || EqualsNoCase(n, kSidecar)) continue;
-    if (NameMatches(spec, n)) names.push_back(n);
-  }
-  ::closedir(d);
-
-  SidecarMap sidecar = ReadSidecar(r.host);
-  std::vector<FindData> entries;
-  for (const std::string& n : names) {
-    std::string host = r.host + "/" + n;
-    struct stat st {};
-    if (::lstat(host.c_str(), &st) != 0) continue;
-    if (S_ISLNK(st.st_mode) && (!InsideRoot(host) || ::stat(host.c_str(), &st) != 0)) continue;
-    FindData fd;
-    fd.name = n;
-    uint32_t bits = 0;
-    bool stored = StoredBits(options_.sidecarAttributesOnly ? std::string() : host, r.host, n,
-                             &sidecar, &bits);
-    fd.attributes = ComposeAttributes(st, stored, bits);
-    fd.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
-    entries.push_back(std::move(fd));
-  }
-  if (entries.empty()) {
+  std::vector<Listed> listed;
+  if (!ListFolder(r, spec, &listed)) return nullptr;
+  if (listed.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
-  std::sort(entries.begin(), entries.end(), [](const FindData& a, const FindData& b) {
-    std::string la = AsciiLower(a.name), lb = AsciiLower(b.name);
-    return la != lb ? la < lb : a.name < b.name;
-  });
+  std::vector<FindData> entries;
+  entries.reserve(listed.size());
+  for (Listed& l : listed) entries.push_back(std::move(l.fd));
   *first = entries.front();
   SetLastError(ERROR_SUCCESS);
   return std::make_unique<HostFindHandle>(std::move(entries));
@@ -736,6 +749,11 @@ bool HostFiles::CopyFile(const std::string& from, const std::string& to, bool fa
     if (dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino) return Fail(ERROR_SHARING_VIOLATION);
     if (IsReadOnlyFile(dst.st)) return Fail(ERROR_ACCESS_DENIED);
   }
+  return CopyResolved(to, src, dst, nullptr, true);
+}
+
+bool HostFiles::CopyResolved(const std::string& to, const Resolved& src, const Resolved& dst,
+                             const StoredAttributes* known, bool targetSidecar) {
   PowerStep("CopyFile", to, [&] {
     // The target is left cut short, as a copy in progress would be.
     std::string content;
@@ -746,17 +764,82 @@ bool HostFiles::CopyFile(const std::string& from, const std::string& to, bool fa
     if (out >= 0) WriteAll(out, content.data(), options_.powerCut->PartialLength(content.size()));
   });
   if (!CopyContent(src, dst)) return false;
-  uint32_t bits = 0;
-  if (StoredBits(options_.sidecarAttributesOnly ? std::string() : src.host, src.parent, src.name, nullptr,
-                 &bits)) {
-    StoreAttributes(dst.parent, dst.name, bits);
+  StoredAttributes a;
+  if (known) {
+    a = *known;
+  } else {
+    a.stored = StoredBits(options_.sidecarAttributesOnly ? std::string() : src.host, src.parent, src.name,
+                          nullptr, &a.bits);
+  }
+  if (a.stored) {
+    StoreAttributes(dst.parent, dst.name, a.bits);
   } else {
     // Only a file copied over has an attribute of its own to drop.
     if (dst.exists) ::removexattr(dst.host.c_str(), kAttrXattr);
-    ForgetAttributes(dst.parent, dst.name);
+    if (targetSidecar) ForgetAttributes(dst.parent, dst.name);
   }
   SetLastError(ERROR_SUCCESS);
   return true;
+}
+
+void HostFiles::CopyTree(const std::string& from, const std::string& to, bool overwrite,
+                         const std::function<void()>& onFile) {
+  Resolved src;
+  std::vector<Listed> listed;
+  if (!Resolve(from, &src) || !src.exists || !S_ISDIR(src.st.st_mode) || !ListFolder(src, "*.*", &listed) ||
+      listed.empty()) {
+    return;
+  }
+  CreateDirTree(*this, to);
+  // The target folder is listed once; a file whose name (in any case) is not
+  // there yet is a new file and needs no lookup of its own. Anything else
+  // (a name already taken, a link, a target that is not a plain folder) takes
+  // the ordinary per-file way.
+  Resolved dst;
+  std::set<std::string> taken;
+  bool targetSidecar = false;
+  bool direct = Resolve(to, &dst) && dst.exists && S_ISDIR(dst.st.st_mode);
+  if (direct) {
+    if (DIR* d = ::opendir(dst.host.c_str())) {
+      for (dirent* e; (e = ::readdir(d)) != nullptr;) {
+        std::string n = e->d_name;
+        if (n == kSidecar) targetSidecar = true;
+        taken.insert(AsciiLower(n));
+      }
+      ::closedir(d);
+    } else {
+      direct = false;
+    }
+  }
+  for (const Listed& e : listed) {
+    const std::string source = JoinPath(from, e.fd.name);
+    const std::string target = JoinPath(to, e.fd.name);
+    if (S_ISDIR(e.st.st_mode)) {
+      CopyTree(source, target, overwrite, onFile);
+      continue;
+    }
+    std::string key = AsciiLower(e.fd.name);
+    if (direct && !e.link && S_ISREG(e.st.st_mode) && taken.count(key) == 0) {
+      Resolved s;
+      s.host = src.host + "/" + e.fd.name;
+      s.parent = src.host;
+      s.name = e.fd.name;
+      s.exists = s.parentExists = true;
+      s.st = e.st;
+      Resolved d;
+      d.host = dst.host + "/" + e.fd.name;
+      d.parent = dst.host;
+      d.name = e.fd.name;
+      d.parentExists = true;
+      if (!CopyResolved(target, s, d, &e.attributes, targetSidecar)) CopyFile(source, target, false);
+      // Bits that found no extended attribute went to a side file.
+      if (e.attributes.stored) targetSidecar = true;
+    } else {
+      CopyTreeFile(*this, source, target, overwrite);
+    }
+    taken.insert(std::move(key));
+    if (onFile) onFile();
+  }
 }
 
 bool HostFiles::MoveFile(const std::string& from, const std::string& to) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/platform/files.h"
 
@@ -63,6 +64,10 @@ class HostFiles : public Files {
   uint32_t GetAttributes(const std::string& path) override;
   bool SetAttributes(const std::string& path, uint32_t attributes) override;
   bool GetDiskFreeSpace(const std::string& path, DiskSpace* out) override;
+  // The same walk as the one built from FindFirst and CopyFile, with each
+  // folder listed once and new files copied without looking their paths up.
+  void CopyTree(const std::string& from, const std::string& to, bool overwrite,
+                const std::function<void()>& onFile) override;
 
   // Name of the per-folder side file that holds attribute bits where
   // extended attributes are refused; never listed and never reachable.
@@ -79,8 +84,29 @@ class HostFiles : public Files {
     bool isRoot = false;
     struct stat st {};
   };
+  // Attribute bits kept for an entry beyond what its mode shows.
+  struct StoredAttributes {
+    bool stored = false;
+    uint32_t bits = 0;
+  };
+  // An entry of a folder listing with what a copy needs beside its FindData.
+  struct Listed {
+    FindData fd;
+    struct stat st {};  // of the link's target for a link
+    bool link = false;
+    StoredAttributes attributes;
+  };
   // False with the last error set (invalid name, or a link out of the root).
   bool Resolve(const std::string& devicePath, Resolved* out);
+  // The entries of `folder` matching `spec`, in find order (links out of the
+  // root and the side file left out). False with the last error set when the
+  // folder cannot be read.
+  bool ListFolder(const Resolved& folder, const std::string& spec, std::vector<Listed>* out);
+  // Copies `src` over the missing or replaceable `dst` (checks done by the
+  // caller); `known` gives the source's stored bits when they are already
+  // read, and `targetSidecar` false says the target folder has no side file.
+  bool CopyResolved(const std::string& to, const Resolved& src, const Resolved& dst,
+                    const StoredAttributes* known, bool targetSidecar);
   std::string RealRoot() const;
   bool InsideRoot(const std::string& hostPath) const;
 

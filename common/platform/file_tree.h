@@ -20,4 +20,12 @@ inline bool IsDirectoryEntry(uint32_t attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// One file of a tree copy: with `overwrite` false a file already at `to` is
+// kept; a copy that fails is tried once more.
+void CopyTreeFile(Files& files, const std::string& from, const std::string& to, bool overwrite);
+
+// Files::CopyTree built from the other calls of `files`, one file at a time.
+void CopyTreeByFiles(Files& files, const std::string& from, const std::string& to, bool overwrite,
+                     const std::function<void()>& onFile);
+
 }  // namespace hu
