@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/platform/testing/capture_trace.h"
+#include "common/platform/testing/fake_devices.h"
 #include "common/platform/testing/mem_registry.h"
 #include "common/platform/text.h"
 
@@ -138,14 +139,14 @@ TEST_F(SettingsStoreTest, MissingValuesYieldTheirDefaults) {
       EXPECT_FALSE((store.*c.get)(v));
       EXPECT_EQ(v, c.expected) << &c - cases;
     }
+    if (!keysPresent) {
+      EXPECT_TRUE(reg.AllKeys().empty());  // reads create no key
+    }
   }
-  EXPECT_FALSE(reg.HasKey("SoftWare\\Dravik\\App\\AnyOther"));
 }
 
-TEST_F(SettingsStoreTest, ReadCreatesNothingAndRejectsAValueOfAnotherType) {
+TEST_F(SettingsStoreTest, ReadRejectsAValueOfAnotherType) {
   uint32_t v = 9;
-  EXPECT_FALSE(store.GetDvdUsb(v));
-  EXPECT_FALSE(reg.HasKey(kSetting));
   reg.Put(kSetting, "DvdUsb", RegValue::String("1"));
   EXPECT_FALSE(store.GetDvdUsb(v));
   EXPECT_EQ(v, 9u);
@@ -372,41 +373,30 @@ TEST_F(SettingsStoreTest, DerivedQueries) {
   }
 }
 
-class FakeDevices : public Devices {
- public:
-  struct NullDevice : Device {
-    bool DeviceIoControl(uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) override {
-      return false;
-    }
-  };
+// The shared fake, recording the names opened.
+struct RecordingDevices : FakeDevices {
   std::unique_ptr<Device> OpenDevice(const std::string& name) override {
     opened.push_back(name);
-    if (!present) return nullptr;
-    return std::make_unique<NullDevice>();
+    return FakeDevices::OpenDevice(name);
   }
-  bool KernelIoControl(uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) override {
-    return false;
-  }
-  void SetCleanRebootFlag() override {}
-  bool TouchCalibrate() override { return false; }
-
-  bool present = false;
   std::vector<std::string> opened;
 };
 
 TEST_F(SettingsStoreTest, MfcDevicePresence) {
   EXPECT_FALSE(store.IsMfcDevicePresent());  // no device service
-  FakeDevices devices;
+  RecordingDevices devices;
   SettingsStore withDevices(reg, &devices);
   EXPECT_FALSE(withDevices.IsMfcDevicePresent());
-  devices.present = true;
+  devices.SetPresent("MFC1:", true);
   EXPECT_TRUE(withDevices.IsMfcDevicePresent());
   EXPECT_EQ(devices.opened, (std::vector<std::string>{"MFC1:", "MFC1:"}));
 }
 
+// A missing CPU_TYPE reads as S3C6410 and a missing PROJECTTYPE as 18.
 TEST_F(SettingsStoreTest, PlatformTypeOfEveryRow) {
+  constexpr uint32_t kNoProject = 0xFFFFFFFF;
   struct Row {
-    const char* cpu;
+    const char* cpu;  // null: absent
     uint32_t project;
     int code;
   };
@@ -419,21 +409,16 @@ TEST_F(SettingsStoreTest, PlatformTypeOfEveryRow) {
       // No row: 0.
       {"mstar786", 18, 0},  {"MSTAR2531", 18, 0}, {"S3C6410", 16, 0},   {"S5PC100", 20, 0},
       {"MSTAR786", 21, 0},  {"", 18, 0},
+      // Defaults.
+      {nullptr, kNoProject, 0}, {nullptr, 19, 3}, {"MSTAR786", kNoProject, 13},
   };
   for (const Row& r : rows) {
-    reg.Put(kOs, "CPU_TYPE", RegValue::String(r.cpu));
-    reg.Put(kOs, "PROJECTTYPE", RegValue::Dword(r.project));
-    EXPECT_EQ(store.GetPlatformType(), r.code) << r.cpu << " " << r.project;
+    SCOPED_TRACE(testing::Message() << (r.cpu ? r.cpu : "(none)") << " " << r.project);
+    reg.DeleteKey(kOs);
+    if (r.cpu) reg.Put(kOs, "CPU_TYPE", RegValue::String(r.cpu));
+    if (r.project != kNoProject) reg.Put(kOs, "PROJECTTYPE", RegValue::Dword(r.project));
+    EXPECT_EQ(store.GetPlatformType(), r.code);
   }
-}
-
-TEST_F(SettingsStoreTest, PlatformTypeDefaultsToS3C6410AndProject18) {
-  EXPECT_EQ(store.GetPlatformType(), 0);
-  reg.Put(kOs, "PROJECTTYPE", RegValue::Dword(19));
-  EXPECT_EQ(store.GetPlatformType(), 3);
-  reg.DeleteKey(kOs);
-  reg.Put(kOs, "CPU_TYPE", RegValue::String("MSTAR786"));
-  EXPECT_EQ(store.GetPlatformType(), 13);
 }
 
 }  // namespace
