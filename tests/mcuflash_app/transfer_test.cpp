@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "common/platform/errors.h"
 #include "common/ui/event_loop.h"
 #include "mcuflash/config_file.h"
@@ -35,9 +33,7 @@ class Recorder : public MessageTarget {
     if (message == WM_TIMER && transfer != nullptr) transfer->OnResponseTimer(static_cast<uint32_t>(wParam));
     return 0;
   }
-  bool Has(uint32_t code) const {
-    return std::any_of(notes.begin(), notes.end(), [code](const Note& n) { return n.code == code; });
-  }
+  bool Has(uint32_t code) const { return First(code) != nullptr; }
   std::vector<uint32_t> Codes(bool withProgress = false) const {
     std::vector<uint32_t> codes;
     for (const Note& n : notes) {
@@ -68,6 +64,17 @@ class Recorder : public MessageTarget {
   uint32_t message_ = 0;
 };
 
+using Tap = std::function<void(const std::vector<uint8_t>&, std::vector<uint8_t>&)>;
+const std::vector<uint32_t> kSucceededRun = {kNotifyFound, kNotifyStarting, kNotifySucceeded};
+const std::vector<uint32_t> kFailedRun = {kNotifyFound, kNotifyStarting, kNotifyFailed};
+
+// The block family pads the last block of `n` pattern bytes with zeros to `to`.
+std::vector<uint8_t> Padded(size_t n, size_t to) {
+  std::vector<uint8_t> image = Pattern(n);
+  image.resize(to, 0);
+  return image;
+}
+
 class TransferTest : public ::testing::Test {
  protected:
   void SetUp() override { CS19ImageFile::ResetDecodeProgress(); }
@@ -89,27 +96,29 @@ class TransferTest : public ::testing::Test {
     bench.desktop.loop().RunFor(1);
     return ended;
   }
-  // Initialises and starts a block-family update of `image` on PlatformType 9.
-  void StartBlock(const std::vector<uint8_t>& image, McuSimConfig config = {},
-                  std::function<void(const std::vector<uint8_t>&, std::vector<uint8_t>&)> tap = {}) {
-    bench.SetPlatform("MSTAR786", 19);
-    bench.files.PutFile(std::string(kDir) + "mcu_3900R_128K.s19", Stm8Image(image));
-    config.family = McuFamily::Block;
+  // Puts the images, attaches the MCU and initialises the transfer on the platform.
+  void Init(const std::string& cpu, uint32_t project, const std::vector<std::pair<std::string, std::string>>& images,
+            McuSimConfig config = {}, Tap tap = {}, const std::string& hw = "") {
+    bench.SetPlatform(cpu, project, hw);
+    for (const auto& image : images) bench.files.PutFile(std::string(kDir) + image.first, image.second);
     bench.AttachMcu(config, tap);
     Make();
     transfer->Initialise();
+  }
+  void Found(const std::string& cpu, uint32_t project, const std::vector<std::pair<std::string, std::string>>& images,
+             McuSimConfig config = {}, Tap tap = {}, const std::string& hw = "") {
+    Init(cpu, project, images, config, tap, hw);
     ASSERT_TRUE(RunUntil(kNotifyFound));
+  }
+  // Initialises and starts a block-family update of `image` on PlatformType 9.
+  void StartBlock(const std::vector<uint8_t>& image, McuSimConfig config = {}, Tap tap = {}) {
+    config.family = McuFamily::Block;
+    Found("MSTAR786", 19, {{"mcu_3900R_128K.s19", Stm8Image(image)}}, config, tap);
     ASSERT_TRUE(transfer->StartUpdate());
   }
-  void StartLine(size_t bytes, McuSimConfig config = {},
-                 std::function<void(const std::vector<uint8_t>&, std::vector<uint8_t>&)> tap = {}) {
-    bench.SetPlatform("S3C6410", 18, "V1.0.3");
-    bench.files.PutFile(std::string(kDir) + "line.s19", LineImage(bytes));
+  void StartLine(size_t bytes, McuSimConfig config = {}, Tap tap = {}) {
     config.family = McuFamily::Line;
-    bench.AttachMcu(config, tap);
-    Make();
-    transfer->Initialise();
-    ASSERT_TRUE(RunUntil(kNotifyFound));
+    Found("S3C6410", 18, {{"line.s19", LineImage(bytes)}}, config, tap, "V1.0.3");
     ASSERT_TRUE(transfer->StartUpdate());
   }
   // Data frames ('b' blocks) the program sent for `address`.
@@ -151,13 +160,10 @@ TEST(McuPlatformTest, FamilyAndSpeedFromTheRegistry) {
 }
 
 TEST_F(TransferTest, BlockFamilyTransfersTheImageExactly) {
-  const std::vector<uint8_t> image = Pattern(300);
-  StartBlock(image);
+  StartBlock(Pattern(300));
   ASSERT_TRUE(RunUntilEnd());
-  EXPECT_EQ(rec.Codes(), (std::vector<uint32_t>{kNotifyFound, kNotifyStarting, kNotifySucceeded}));
-  std::vector<uint8_t> expected = image;
-  expected.resize(384, 0);  // the last block is padded
-  EXPECT_EQ(bench.mcu->Image(), expected);
+  EXPECT_EQ(rec.Codes(), kSucceededRun);
+  EXPECT_EQ(bench.mcu->Image(), Padded(300, 384));
   EXPECT_EQ(bench.mcu->GetStats().dataBlocks, 3u);
   EXPECT_EQ(bench.mcu->GetStats().repeatedBlocks, 0u);
   EXPECT_EQ(transfer->State(), eTranState_Stop);
@@ -167,11 +173,8 @@ TEST_F(TransferTest, BlockFamilyTransfersTheImageExactly) {
   EXPECT_EQ(frames[0], Bytes({0x21, 0x23, 0x41, 0x4F, 0x08, 0x00, 0x44, 0x40, 0x0D}));
   EXPECT_EQ(frames[1], Bytes({0x21, 0x23, 0x41, 0x4F, 0x0C, 0x00, 0x61, 0x53, 0x54, 0x4D, 0x38, 0x13, 0x0D}));
   ASSERT_EQ(frames[2].size(), 141u);
-  EXPECT_EQ(frames[2][4], 0x8C);
-  EXPECT_EQ(frames[2][5], 0x00);
-  EXPECT_EQ(frames[2][6], 'b');
-  EXPECT_EQ(frames[3][7], 0x80);  // 0xA080, little-endian
-  EXPECT_EQ(frames[3][8], 0xA0);
+  EXPECT_EQ(std::vector<uint8_t>(frames[2].begin() + 4, frames[2].begin() + 9), Bytes({0x8C, 0x00, 'b', 0x00, 0xA0}));
+  EXPECT_EQ(std::vector<uint8_t>(frames[3].begin() + 7, frames[3].begin() + 9), Bytes({0x80, 0xA0}));  // little-endian
   EXPECT_EQ(frames.back()[6], 'c');
   // Progress: each percent once, rising to 100.
   const std::vector<int64_t> progress = rec.Values(kNotifySendProgress);
@@ -197,7 +200,7 @@ TEST_F(TransferTest, BlockFamilyTransfersTheImageExactly) {
 TEST_F(TransferTest, LineFamilySendsEveryRecordLine) {
   StartLine(100);
   ASSERT_TRUE(RunUntilEnd());
-  EXPECT_EQ(rec.Codes(), (std::vector<uint32_t>{kNotifyFound, kNotifyStarting, kNotifySucceeded}));
+  EXPECT_EQ(rec.Codes(), kSucceededRun);
   const std::string text = LineImage(100);
   std::vector<std::string> lines;
   for (size_t at = 0; at < text.size();) {
@@ -215,57 +218,42 @@ TEST_F(TransferTest, LineFamilySendsEveryRecordLine) {
   EXPECT_EQ(rec.Values(kNotifySendProgress).back(), 100);
 }
 
-TEST_F(TransferTest, WrongEchoedAddressRepeatsTheBlock) {
-  bool spoiled = false;
-  StartBlock(Pattern(300), {}, [&spoiled](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-    // The first answer to the block at 0xA080 echoes another address.
-    if (!spoiled && in.size() == 141 && in[7] == 0x80 && out.size() > 8) {
-      spoiled = true;
-      out = BuildXorFrame('A', 'O', {'b', 0x00, 0xA1, 0, 0, 1});
-    }
-  });
-  ASSERT_TRUE(RunUntilEnd());
-  EXPECT_TRUE(rec.Has(kNotifySucceeded));
-  EXPECT_EQ(DataFramesFor(0xA080), 2u);
-  EXPECT_EQ(DataFramesFor(0xA000), 1u);
-  EXPECT_EQ(bench.mcu->GetStats().repeatedBlocks, 1u);
-  std::vector<uint8_t> expected = Pattern(300);
-  expected.resize(384, 0);
-  EXPECT_EQ(bench.mcu->Image(), expected);
-  EXPECT_TRUE(bench.trace.Contains("----------------------Repeat, "));
-}
+// The first answer to the block at 0xA080 echoes another address, which asks
+// for the block again and ends the running timer. The repeat must have a timer
+// of its own: with the repeat's answer lost too, only that timer sends the
+// block a third time, or the update would wait for ever.
+class RepeatTest : public TransferTest, public ::testing::WithParamInterface<bool> {};
 
-// The answer that asks for a block again ends the running timer; the repeat
-// it asks for must have a timer of its own, or losing the repeat's answer
-// would leave the update waiting for ever.
-TEST_F(TransferTest, RepeatAskedForByTheMcuIsTimedLikeAnyFrame) {
+TEST_P(RepeatTest, WrongEchoedAddressRepeatsTheBlock) {
+  const bool loseRepeatAnswer = GetParam();
   int answers = 0;
-  StartBlock(Pattern(300), {}, [&answers](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+  StartBlock(Pattern(300), {}, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
     if (in.size() != 141 || in[7] != 0x80) return;
     ++answers;
     if (answers == 1) out = BuildXorFrame('A', 'O', {'b', 0x00, 0xA1, 0, 0, 1});
-    if (answers == 2) out.clear();
+    if (answers == 2 && loseRepeatAnswer) out.clear();
   });
   ASSERT_TRUE(RunUntilEnd());
   EXPECT_TRUE(rec.Has(kNotifySucceeded));
-  EXPECT_EQ(DataFramesFor(0xA080), 3u);
-  std::vector<uint8_t> expected = Pattern(300);
-  expected.resize(384, 0);
-  EXPECT_EQ(bench.mcu->Image(), expected);
+  EXPECT_EQ(DataFramesFor(0xA080), loseRepeatAnswer ? 3u : 2u);
+  EXPECT_EQ(DataFramesFor(0xA000), 1u);
+  EXPECT_EQ(bench.mcu->GetStats().repeatedBlocks, loseRepeatAnswer ? 2u : 1u);
+  EXPECT_EQ(bench.mcu->Image(), Padded(300, 384));
+  EXPECT_TRUE(bench.trace.Contains("----------------------Repeat, "));
 }
+
+INSTANTIATE_TEST_SUITE_P(AnswerOfTheRepeat, RepeatTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Lost" : "Given"; });
 
 TEST_F(TransferTest, EveryAnswerOfOneReadIsHandled) {
   // The MCU answers the version query and, in the same burst, a key read-back.
-  bench.SetPlatform("MSTAR2521", 19);
-  bench.files.PutFile(std::string(kDir) + "mcu_3900R_128K.s19", Stm8Image(Pattern(64)));
-  bench.AttachMcu(McuSimConfig{}, [](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-    if (in.size() == 9 && in[6] == 'D') {
-      const auto extra = BuildXorFrame('A', 'O', {'_', 1, 2, 3});
-      out.insert(out.end(), extra.begin(), extra.end());
-    }
-  });
-  Make();
-  transfer->Initialise();
+  Init("MSTAR2521", 19, {{"mcu_3900R_128K.s19", Stm8Image(Pattern(64))}}, {},
+       [](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+         if (in.size() == 9 && in[6] == 'D') {
+           const auto extra = BuildXorFrame('A', 'O', {'_', 1, 2, 3});
+           out.insert(out.end(), extra.begin(), extra.end());
+         }
+       });
   ASSERT_TRUE(RunUntil(kNotifyKeyReadBack, 5000));
   EXPECT_TRUE(transfer->VersionReceived());
   EXPECT_EQ(transfer->Version(), "3900R20130101");
@@ -284,7 +272,7 @@ TEST_F(TransferTest, SilentMcuIsAskedAgainAfterOneAndTwoSecondsAndFailsAtThree) 
   config.faults.silentAfter = 2;  // the version and the start block are answered
   StartBlock(Pattern(300), config);
   ASSERT_TRUE(RunUntilEnd());
-  EXPECT_EQ(rec.Codes(), (std::vector<uint32_t>{kNotifyFound, kNotifyStarting, kNotifyFailed}));
+  EXPECT_EQ(rec.Codes(), kFailedRun);
   EXPECT_EQ(DataFramesFor(0xA000), 3u);
   // Frames: version, start, block 0 and its two repeats.
   const std::vector<uint32_t> ticks = bench.WriteTicks();
@@ -303,7 +291,7 @@ TEST_F(TransferTest, LineAnswerDoneEndsTheUpdateAtAnyState) {
     if (in.size() == 10 && in[5] == 'Y' && in[6] == 0x01) out = BuildSumFrame('3', 0x01, {0x84, 0});
   });
   ASSERT_TRUE(RunUntilEnd());
-  EXPECT_EQ(rec.Codes(), (std::vector<uint32_t>{kNotifyFound, kNotifyStarting, kNotifySucceeded}));
+  EXPECT_EQ(rec.Codes(), kSucceededRun);
   EXPECT_EQ(transfer->State(), eTranState_Stop);
   EXPECT_EQ(bench.mcu->GetStats().dataBlocks, 0u);
   bench.desktop.loop().RunFor(4000);
@@ -315,7 +303,7 @@ TEST_F(TransferTest, LineTimeoutBeforeTheEndIsFailure) {
   config.faults.silentAfter = 4;
   StartLine(100, config);
   ASSERT_TRUE(RunUntilEnd());
-  EXPECT_EQ(rec.Codes(), (std::vector<uint32_t>{kNotifyFound, kNotifyStarting, kNotifyFailed}));
+  EXPECT_EQ(rec.Codes(), kFailedRun);
 }
 
 TEST_F(TransferTest, LineTimeoutAfterEverythingWasSentCountsAsSuccess) {
@@ -325,7 +313,7 @@ TEST_F(TransferTest, LineTimeoutAfterEverythingWasSentCountsAsSuccess) {
   StartLine(100, config);
   ASSERT_TRUE(RunUntilEnd());
   EXPECT_EQ(transfer->LastPercent(), 100);
-  EXPECT_EQ(rec.Codes(), (std::vector<uint32_t>{kNotifyFound, kNotifyStarting, kNotifySucceeded}));
+  EXPECT_EQ(rec.Codes(), kSucceededRun);
   // The MCU took the end block but never said so.
   EXPECT_TRUE(bench.mcu->ImageComplete());
   EXPECT_EQ(bench.mcu->GetStats().silenced, 3u);  // the end block and its two repeats
@@ -341,9 +329,7 @@ TEST_F(TransferTest, FaultyAnswersStillGiveTheExactImage) {
   StartBlock(Pattern(1000), config);
   ASSERT_TRUE(RunUntilEnd());
   EXPECT_TRUE(rec.Has(kNotifySucceeded));
-  std::vector<uint8_t> expected = Pattern(1000);
-  expected.resize(1024, 0);
-  EXPECT_EQ(bench.mcu->Image(), expected);
+  EXPECT_EQ(bench.mcu->Image(), Padded(1000, 1024));
   const McuSimulator::Stats stats = bench.mcu->GetStats();
   EXPECT_GT(stats.lost + stats.corrupted, 0u);
   EXPECT_GT(stats.duplicated, 0u);
@@ -351,12 +337,7 @@ TEST_F(TransferTest, FaultyAnswersStillGiveTheExactImage) {
 }
 
 TEST_F(TransferTest, FailedWriteIsTracedAndSentAgainOnTheNextTick) {
-  bench.SetPlatform("MSTAR786", 19);
-  bench.files.PutFile(std::string(kDir) + "mcu.s19", Stm8Image(Pattern(100)));
-  bench.AttachMcu(McuSimConfig{});
-  Make();
-  transfer->Initialise();
-  ASSERT_TRUE(RunUntil(kNotifyFound));
+  Found("MSTAR786", 19, {{"mcu.s19", Stm8Image(Pattern(100))}});
   bench.com4.FailWrites(1, ERROR_WRITE_FAULT);
   const uint32_t start = bench.clock.GetTickCount();
   ASSERT_TRUE(transfer->StartUpdate());
@@ -387,15 +368,10 @@ TEST_F(TransferTest, MoreThanOneReadBufferOfWaitingBytesIsRead) {
 }
 
 TEST_F(TransferTest, Platform8ChoosesTheImageSizeByTheVersion) {
-  bench.SetPlatform("MSTAR2521", 17);
-  bench.files.PutFile(std::string(kDir) + "A_3900R_128K.s19", Stm8Image(Pattern(200)));
-  bench.files.PutFile(std::string(kDir) + "B_3900R_64K.s19", Stm8Image(Pattern(100)));
   McuSimConfig config;
   config.version = "3900R20121231";
-  bench.AttachMcu(config);
-  Make();
-  transfer->Initialise();
-  ASSERT_TRUE(RunUntil(kNotifyFound));
+  Found("MSTAR2521", 17,
+        {{"A_3900R_128K.s19", Stm8Image(Pattern(200))}, {"B_3900R_64K.s19", Stm8Image(Pattern(100))}}, config);
   EXPECT_EQ(transfer->GetImageFileName(), "B_3900R_64K.s19");
   int sizeCode = -1;
   ASSERT_EQ(ReadFlagFile(bench.files, kModule, &sizeCode), 0);
@@ -404,17 +380,12 @@ TEST_F(TransferTest, Platform8ChoosesTheImageSizeByTheVersion) {
 }
 
 TEST_F(TransferTest, Platform8WithoutVersionKeepsTheRememberedSize) {
-  bench.SetPlatform("MSTAR2521", 19);
-  bench.files.PutFile(std::string(kDir) + "A_3900R_64K.s19", Stm8Image(Pattern(100)));
-  bench.files.PutFile(std::string(kDir) + "B_3900R_128K.s19", Stm8Image(Pattern(200)));
   ASSERT_EQ(WriteFlagFile(bench.files, kModule, 1), 0);
   const std::string flag = bench.files.FileBytes(FlagFilePath(kModule));
   McuSimConfig config;
   config.faults.silentAfter = 0;
-  bench.AttachMcu(config);
-  Make();
-  transfer->Initialise();
-  ASSERT_TRUE(RunUntil(kNotifyFound));
+  Found("MSTAR2521", 19,
+        {{"A_3900R_64K.s19", Stm8Image(Pattern(100))}, {"B_3900R_128K.s19", Stm8Image(Pattern(200))}}, config);
   EXPECT_EQ(rec.Codes(), (std::vector<uint32_t>{kNotifyFailed, kNotifyFound}));
   EXPECT_EQ(bench.clock.SleptMs(), 3000u);
   EXPECT_EQ(transfer->GetImageFileName(), "B_3900R_128K.s19");
@@ -422,12 +393,7 @@ TEST_F(TransferTest, Platform8WithoutVersionKeepsTheRememberedSize) {
 }
 
 TEST_F(TransferTest, ImageWithoutTheStm8TagIsRefusedAtStart) {
-  bench.SetPlatform("MSTAR786", 19);
-  bench.files.PutFile(std::string(kDir) + "m.s19", LineImage(40));
-  bench.AttachMcu(McuSimConfig{});
-  Make();
-  transfer->Initialise();
-  ASSERT_TRUE(RunUntil(kNotifyFound));
+  Found("MSTAR786", 19, {{"m.s19", LineImage(40)}});
   EXPECT_FALSE(transfer->StartUpdate());
   bench.desktop.loop().RunFor(10);
   EXPECT_EQ(rec.Codes().back(), kNotifyNoImage);
