@@ -14,6 +14,8 @@ const std::string kUpdating = "\xE7\xB3\xBB\xE7\xBB\x9F\xE5\x8D\x87\xE7\xBA\xA7\
 const std::string kSystem = "\xE7\xB3\xBB\xE7\xBB\x9F";                                      // 系统
 const std::string kReadType = "\xE8\xAF\xBB\xE8\xBD\xA6\xE5\x9E\x8B";                         // 读车型
 
+using Lines = std::vector<std::string>;
+
 // The updater's main dialog, full screen on a 100 x 30 terminal: the client
 // is rows 1..29, 8 pixels a column and 480/29 pixels a row.
 class ScreenTest : public ::testing::Test {
@@ -38,15 +40,26 @@ class ScreenTest : public ::testing::Test {
     }
   }
   bool Key(TuiKeyCode code, char32_t ch = 0) { return screen.HandleKey(TuiKey{code, ch}); }
+  // The key, then what it posted.
+  bool Press(TuiKeyCode code) {
+    const bool handled = Key(code);
+    RunPosted();
+    return handled;
+  }
   int FocusedId() const { return screen.Focused() != nullptr ? screen.Focused()->control : -1; }
-  std::vector<std::string> Commands(const ScriptedDialog& dlg) const {
-    std::vector<std::string> out;
+  // What the dialog heard, without its timers.
+  Lines Commands(const ScriptedDialog& dlg) const {
+    Lines out;
     for (const std::string& line : dlg.log) {
       if (line.rfind("command", 0) == 0 || line.rfind("notify", 0) == 0 || line.rfind("format", 0) == 0) {
         out.push_back(line);
       }
     }
     return out;
+  }
+  Lines Posted(const ScriptedDialog& dlg) {
+    RunPosted();
+    return Commands(dlg);
   }
 
   UiBench bench;
@@ -109,8 +122,7 @@ TEST_F(ScreenTest, KeysActAsAPersonsClicks) {
   // The check box toggles before the dialog hears of it, and only from the loop.
   EXPECT_TRUE(Key(TuiKeyCode::Space));
   EXPECT_TRUE(Commands(main).empty());
-  RunPosted();
-  EXPECT_EQ(Commands(main), (std::vector<std::string>{"command 1007", "format 1"}));
+  EXPECT_EQ(Posted(main), (Lines{"command 1007", "format 1"}));
   screen.Paint(canvas);
   EXPECT_NE(canvas.RowOf("[x] Format"), -1);
 
@@ -127,8 +139,7 @@ TEST_F(ScreenTest, KeysActAsAPersonsClicks) {
   // Hot keys click whatever has the focus; Esc stands for the cancel button.
   EXPECT_TRUE(Key(TuiKeyCode::Char, 'U'));
   EXPECT_EQ(FocusedId(), 1005);
-  RunPosted();
-  EXPECT_EQ(Commands(main), (std::vector<std::string>{"command 1005"}));
+  EXPECT_EQ(Posted(main), Lines{"command 1005"});
   EXPECT_FALSE(Key(TuiKeyCode::Char, 'z'));
 
   // A cancel button that is disabled (an update runs) keeps Esc from ending it.
@@ -144,8 +155,7 @@ TEST_F(ScreenTest, KeysActAsAPersonsClicks) {
   screen.Paint(canvas);
   main.log.clear();
   EXPECT_TRUE(Key(TuiKeyCode::Escape));
-  RunPosted();
-  EXPECT_EQ(Commands(main), (std::vector<std::string>{"command 2"}));
+  EXPECT_EQ(Posted(main), Lines{"command 2"});
   EXPECT_FALSE(main.IsOpen());
 }
 
@@ -171,16 +181,14 @@ TEST_F(ScreenTest, ClicksFollowTheMouse) {
   int update = canvas.ColumnOf(26, "[ Update ]");
   EXPECT_TRUE(screen.HandleClick(26, update + 3));
   EXPECT_EQ(FocusedId(), 1005);
-  RunPosted();
-  EXPECT_EQ(Commands(main), (std::vector<std::string>{"command 1005"}));
+  EXPECT_EQ(Posted(main), Lines{"command 1005"});
   main.log.clear();
   Item(1005).EnableWindow(false);
   screen.Paint(canvas);
   EXPECT_FALSE(screen.HandleClick(26, update + 3));
   EXPECT_FALSE(screen.HandleClick(10, 50));  // the panel takes no clicks
   EXPECT_TRUE(screen.HandleClick(25, 2));    // anywhere in the check box's rows
-  RunPosted();
-  EXPECT_EQ(Commands(main), (std::vector<std::string>{"command 1007", "format 1"}));
+  EXPECT_EQ(Posted(main), (Lines{"command 1007", "format 1"}));
 }
 
 TEST_F(ScreenTest, ModalDialogLiesOnItsOwnerAndTakesTheKeys) {
@@ -208,8 +216,7 @@ TEST_F(ScreenTest, ModalDialogLiesOnItsOwnerAndTakesTheKeys) {
   EXPECT_EQ(FocusedId(), IDOK);
 
   EXPECT_TRUE(Key(TuiKeyCode::Char, 'c'));
-  RunPosted();
-  EXPECT_EQ(Commands(confirm), (std::vector<std::string>{"command 2"}));
+  EXPECT_EQ(Posted(confirm), Lines{"command 2"});
   EXPECT_TRUE(Commands(main).empty());
   EXPECT_FALSE(confirm.IsOpen());
   screen.Paint(canvas);
@@ -254,8 +261,7 @@ TEST_F(ScreenTest, TabsSwitchPagesWithTheNotificationOfAChoice) {
   EXPECT_EQ(FocusedId(), 1000);
 
   EXPECT_TRUE(Key(TuiKeyCode::Right));
-  RunPosted();
-  EXPECT_EQ(Commands(tool), (std::vector<std::string>{"notify 1000 -551"}));
+  EXPECT_EQ(Posted(tool), Lines{"notify 1000 -551"});
   EXPECT_EQ(tool.GetDlgItem(1000)->GetCurSel(), 1);
   screen.Paint(canvas);
   EXPECT_EQ(canvas.ColumnOf(1, " Update  [Recv]"), 0);
@@ -264,13 +270,11 @@ TEST_F(ScreenTest, TabsSwitchPagesWithTheNotificationOfAChoice) {
   tool.log.clear();
   EXPECT_FALSE(screen.HandleClick(1, 10));  // the tab already chosen
   EXPECT_TRUE(screen.HandleClick(1, 2));
-  RunPosted();
-  EXPECT_EQ(Commands(tool), (std::vector<std::string>{"notify 1000 -551"}));
+  EXPECT_EQ(Posted(tool), Lines{"notify 1000 -551"});
   screen.Paint(canvas);
   EXPECT_NE(canvas.RowOf(kReadType), -1);
   EXPECT_TRUE(Key(TuiKeyCode::Char, '1'));
-  RunPosted();
-  EXPECT_EQ(Commands(update), (std::vector<std::string>{"command 1038"}));
+  EXPECT_EQ(Posted(update), Lines{"command 1038"});
 }
 
 TEST_F(ScreenTest, ListsScrollToTheirSelectionAndReportChoicesAndClicks) {
@@ -287,20 +291,18 @@ TEST_F(ScreenTest, ListsScrollToTheirSelectionAndReportChoicesAndClicks) {
     }
   };
   ASSERT_TRUE(dlg.Create());
+  Control& list = *dlg.GetDlgItem(1039);
   screen.Paint(canvas);
   EXPECT_EQ(canvas.ColumnOf(1, "Vehicle" + std::string(19, ' ') + "Id"), 0);
   EXPECT_EQ(canvas.ColumnOf(2, "car 0" + std::string(21, ' ') + "100"), 0);
   EXPECT_EQ(screen.FocusOrder()[0].pageRows, 5);
 
-  EXPECT_TRUE(Key(TuiKeyCode::Down));  // nothing chosen yet: the first row
-  RunPosted();
-  EXPECT_EQ(dlg.GetDlgItem(1039)->GetCurSel(), 0);
-  EXPECT_TRUE(Key(TuiKeyCode::PageDown));
-  RunPosted();
-  EXPECT_EQ(dlg.GetDlgItem(1039)->GetCurSel(), 4);
+  EXPECT_TRUE(Press(TuiKeyCode::Down));  // nothing chosen yet: the first row
+  EXPECT_EQ(list.GetCurSel(), 0);
+  EXPECT_TRUE(Press(TuiKeyCode::PageDown));
+  EXPECT_EQ(list.GetCurSel(), 4);
   EXPECT_TRUE(Key(TuiKeyCode::End));
-  RunPosted();
-  EXPECT_EQ(Commands(dlg), (std::vector<std::string>{"notify 1039 -101", "notify 1039 -101", "notify 1039 -101"}));
+  EXPECT_EQ(Posted(dlg), (Lines{"notify 1039 -101", "notify 1039 -101", "notify 1039 -101"}));
   screen.Paint(canvas);
   EXPECT_EQ(canvas.ColumnOf(6, "car 29"), 0);
   EXPECT_EQ(canvas.AttrsAt(6, 50), kAttrReverse | kAttrBold);
@@ -309,13 +311,11 @@ TEST_F(ScreenTest, ListsScrollToTheirSelectionAndReportChoicesAndClicks) {
 
   dlg.log.clear();
   EXPECT_TRUE(screen.HandleClick(3, 40));  // car 26
-  RunPosted();
-  EXPECT_EQ(Commands(dlg), (std::vector<std::string>{"notify 1039 -101", "notify 1039 -2"}));
-  EXPECT_EQ(dlg.GetDlgItem(1039)->GetCurSel(), 26);
+  EXPECT_EQ(Posted(dlg), (Lines{"notify 1039 -101", "notify 1039 -2"}));
+  EXPECT_EQ(list.GetCurSel(), 26);
   dlg.log.clear();
   EXPECT_TRUE(screen.HandleClick(3, 40));  // the same row again: only the click
-  RunPosted();
-  EXPECT_EQ(Commands(dlg), (std::vector<std::string>{"notify 1039 -2"}));
+  EXPECT_EQ(Posted(dlg), Lines{"notify 1039 -2"});
 }
 
 TEST_F(ScreenTest, TreesIndentAndOpen) {
@@ -331,25 +331,23 @@ TEST_F(ScreenTest, TreesIndentAndOpen) {
     tree.Expand(a, true);
   };
   ASSERT_TRUE(dlg.Create());
+  Control& tree = *dlg.GetDlgItem(1044);
   screen.Paint(canvas);
   EXPECT_EQ(canvas.ColumnOf(1, "- SDMMC"), 0);
   EXPECT_EQ(canvas.ColumnOf(2, "    a.canbox"), 0);
   EXPECT_EQ(canvas.ColumnOf(3, "+ StorageCard"), 0);
   EXPECT_EQ(canvas.RowOf("b.canbox"), -1);
 
-  EXPECT_TRUE(Key(TuiKeyCode::End));
-  RunPosted();
-  EXPECT_EQ(dlg.GetDlgItem(1044)->GetCurSel(), 2);
-  EXPECT_EQ(Commands(dlg), (std::vector<std::string>{"notify 1044 -402"}));
+  EXPECT_TRUE(Press(TuiKeyCode::End));
+  EXPECT_EQ(tree.GetCurSel(), 2);
+  EXPECT_EQ(Commands(dlg), Lines{"notify 1044 -402"});
   EXPECT_FALSE(Key(TuiKeyCode::Right));  // opens it, no choice made
   screen.Paint(canvas);
   EXPECT_EQ(canvas.ColumnOf(4, "    b.canbox"), 0);
-  EXPECT_TRUE(Key(TuiKeyCode::Right));  // open already: to its first child
-  RunPosted();
-  EXPECT_EQ(dlg.GetDlgItem(1044)->GetCurSel(), 3);
-  EXPECT_TRUE(Key(TuiKeyCode::Left));  // a leaf: back to its parent
-  RunPosted();
-  EXPECT_EQ(dlg.GetDlgItem(1044)->GetCurSel(), 2);
+  EXPECT_TRUE(Press(TuiKeyCode::Right));  // open already: to its first child
+  EXPECT_EQ(tree.GetCurSel(), 3);
+  EXPECT_TRUE(Press(TuiKeyCode::Left));  // a leaf: back to its parent
+  EXPECT_EQ(tree.GetCurSel(), 2);
   screen.Paint(canvas);
   EXPECT_FALSE(screen.HandleClick(1, 0));  // the "-" of SDMMC closes it
   screen.Paint(canvas);
