@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,12 @@ namespace hu {
 namespace {
 
 using std::chrono::milliseconds;
+
+// Polls for up to five seconds of real time, for the reader threads.
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(milliseconds(10));
+  return done();
+}
 
 class ReplyWaiter : public CarTypeReplyTarget {
  public:
@@ -151,10 +158,7 @@ TEST_F(LinkTest, FramedSendsOfBothCarriedKinds) {
     const size_t sizes[] = {64, 64, 2};
     for (int f = 0; f < 3; ++f) {
       const uint8_t* p = wire.data() + starts[f];
-      EXPECT_EQ(p[0], 0x21);
-      EXPECT_EQ(p[1], 0x23);
-      EXPECT_EQ(p[2], 0x41);
-      EXPECT_EQ(p[3], 0x43);
+      EXPECT_EQ(std::vector<uint8_t>(p, p + 4), (std::vector<uint8_t>{0x21, 0x23, 0x41, 0x43})) << f;
       EXPECT_EQ(p[4] | (p[5] << 8), static_cast<int>(sizes[f] + 7));
       EXPECT_EQ(p[6], data[64 * f]);
       uint8_t check = 0;
@@ -253,13 +257,11 @@ TEST_F(LinkTest, ClosingFromInsideTheSinkLetsTheReaderGo) {
   transport->SetSink(&sink);
   ASSERT_TRUE(transport->Open());
   line.PeerWrite({1, 2, 3});
-  for (int i = 0; i < 500 && !sink.done.load(); ++i) std::this_thread::sleep_for(milliseconds(10));
-  ASSERT_TRUE(sink.done.load());
+  ASSERT_TRUE(WaitUntil([&] { return sink.done.load(); }));
   EXPECT_EQ(transport->GetState(), DataTransport::kClosed);
   transport.reset();
   // The thread lets the port go when it gets back to its loop.
-  for (int i = 0; i < 500 && line.IsOpen(); ++i) std::this_thread::sleep_for(milliseconds(10));
-  EXPECT_FALSE(line.IsOpen());
+  EXPECT_TRUE(WaitUntil([&] { return !line.IsOpen(); }));
 }
 
 // The vehicle type asked through the link center, its Manager and the
@@ -314,11 +316,8 @@ TEST_P(VehicleTypeTest, RequestYieldsTheBoxType) {
 
   ASSERT_TRUE(manager->SetCarId(254));
   ASSERT_TRUE(manager->SendLoaderCommand());
-  for (int i = 0; i < 500 && box.GetMode() != CanBoxSimulator::Mode::Loader; ++i) {
-    std::this_thread::sleep_for(milliseconds(2));
-  }
+  EXPECT_TRUE(WaitUntil([&] { return box.GetMode() == CanBoxSimulator::Mode::Loader; }));
   EXPECT_EQ(box.VehicleId(), 254);
-  EXPECT_EQ(box.GetMode(), CanBoxSimulator::Mode::Loader);
   manager->SetNotifyTarget(nullptr);
   LinkCenter::Destroy();
   EXPECT_EQ(LinkCenter::Existing(), nullptr);
