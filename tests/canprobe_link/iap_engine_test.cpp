@@ -29,6 +29,14 @@ std::vector<uint8_t> Firmware(size_t n) {
   return image;
 }
 
+// `firmware` as a .canbox file at kFile.
+bool PutCanbox(MemFiles& files, const std::vector<uint8_t>& firmware) {
+  std::string file;
+  if (!MakeCanboxFile(firmware, &file)) return false;
+  files.PutFile(kFile, file);
+  return true;
+}
+
 // The box, raw or behind the MCU, and the engine on a loopback link to it.
 struct Rig {
   explicit Rig(int kind, CanBoxFaults faults = {}) : relay(box) {
@@ -70,9 +78,7 @@ TEST_P(IapUpgrade, StagesLeaveTheBoxWithTheDecodedImage) {
   const int kind = GetParam();
   Rig rig(kind);
   const std::vector<uint8_t> firmware = Firmware(1000);
-  std::string file;
-  ASSERT_TRUE(MakeCanboxFile(firmware, &file));
-  rig.files.PutFile(kFile, file);
+  ASSERT_TRUE(PutCanbox(rig.files, firmware));
   ASSERT_TRUE(rig.engine->Parse(kFile));
   ASSERT_EQ(rig.engine->Image().Image(), firmware);
   EXPECT_EQ(rig.engine->ProgressPercent(), 0);
@@ -101,10 +107,10 @@ TEST_P(IapUpgrade, StagesLeaveTheBoxWithTheDecodedImage) {
   EXPECT_EQ(rig.engine->ProgressPercent(), 100);
   EXPECT_DOUBLE_EQ(rig.engine->Progress(), 1.0);
 
-  rig.Stage(3);
-  EXPECT_TRUE(rig.engine->Acknowledged(3));
-  rig.Stage(4);
-  EXPECT_TRUE(rig.engine->Acknowledged(4));
+  for (int stage : {3, 4}) {
+    rig.Stage(stage);
+    EXPECT_TRUE(rig.engine->Acknowledged(stage)) << stage;
+  }
   EXPECT_EQ(rig.box.GetMode(), CanBoxSimulator::Mode::App);
   EXPECT_EQ(rig.box.GetStats().badRecords, 0u);
 
@@ -141,9 +147,7 @@ class RecordingWindows : public Windows {
 TEST(IapEngine, DecodingProgressGoesToTheForegroundWindow) {
   MemFiles files;
   RecordingWindows windows;
-  std::string file;
-  ASSERT_TRUE(MakeCanboxFile(Firmware(4000), &file));
-  files.PutFile(kFile, file);
+  ASSERT_TRUE(PutCanbox(files, Firmware(4000)));
   IapServices services;
   services.files = &files;
   services.windows = &windows;
@@ -161,32 +165,20 @@ TEST(IapEngine, DecodingProgressGoesToTheForegroundWindow) {
 TEST(IapEngine, AnswersAcknowledgeByTheStageLastSent) {
   LoopbackTransport transport(kLinkRaw, [](const std::vector<uint8_t>&) { return std::vector<uint8_t>(); });
   CStm32IapEngine engine(IapServices{}, &transport, kLinkRaw);
-  const uint8_t ok[] = {'O', 'K'};
-  const uint8_t er[] = {'E', 'R'};
-  const uint8_t x[] = {'x'};
-
-  engine.Receive(ok, 2);  // nothing sent yet
+  engine.Receive(reinterpret_cast<const uint8_t*>("OK"), 2);  // nothing sent yet
   for (int s = 0; s < 5; ++s) EXPECT_FALSE(engine.Acknowledged(s));
 
-  engine.BeginStage(0);
-  engine.Receive(x, 1);  // entering IAP takes any answer
-  EXPECT_TRUE(engine.Acknowledged(0));
-
-  engine.BeginStage(1);
-  engine.Receive(er, 2);
-  EXPECT_FALSE(engine.Acknowledged(1));
-  engine.Receive(ok, 2);
-  EXPECT_TRUE(engine.Acknowledged(1));
-
-  engine.BeginStage(3);
-  engine.Receive(x, 1);
-  EXPECT_FALSE(engine.Acknowledged(3));
-  engine.Receive(ok, 1);
-  EXPECT_TRUE(engine.Acknowledged(3));
-
-  engine.BeginStage(4);
-  engine.Receive(x, 1);
-  EXPECT_TRUE(engine.Acknowledged(4));
+  // Entering IAP and clearing the flag take any answer; erasing and leaving
+  // need an 'O' first.
+  const struct { int stage; std::string answer; bool acknowledged; } steps[] = {
+      {0, "x", true}, {1, "ER", false}, {1, "OK", true}, {3, "x", false}, {3, "O", true}, {4, "x", true}};
+  int begun = -1;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(testing::Message() << "stage " << step.stage << " answer " << step.answer);
+    if (step.stage != begun) engine.BeginStage(begun = step.stage);
+    engine.Receive(reinterpret_cast<const uint8_t*>(step.answer.data()), step.answer.size());
+    EXPECT_EQ(engine.Acknowledged(step.stage), step.acknowledged);
+  }
   engine.ClearAcknowledged(4);
   EXPECT_FALSE(engine.Acknowledged(4));
   EXPECT_FALSE(engine.Acknowledged(7));
@@ -219,9 +211,7 @@ TEST(IapEngine, FramedAnswersCountOnlyInTheBoxCommand) {
 TEST(IapEngine, RecordsOverOneFrameGoInPiecesOnTheFrameLink) {
   // A block of carriage returns doubles to more than a "$#" frame carries.
   Rig rig(kLinkFrame);
-  std::string file;
-  ASSERT_TRUE(MakeCanboxFile(std::vector<uint8_t>(128, 0x0D), &file));
-  rig.files.PutFile(kFile, file);
+  ASSERT_TRUE(PutCanbox(rig.files, std::vector<uint8_t>(128, 0x0D)));
   ASSERT_TRUE(rig.engine->Parse(""));  // the first .canbox of the folder
   rig.EnterLoader();
   rig.Stage(0);
@@ -238,10 +228,8 @@ TEST(IapEngine, LostAnswersAreMadeUpForByResending) {
   faults.lossProbability = 0.3;
   faults.seed = 7;
   Rig rig(kLinkRaw, faults);
-  std::string file;
   const std::vector<uint8_t> firmware = Firmware(640);
-  ASSERT_TRUE(MakeCanboxFile(firmware, &file));
-  rig.files.PutFile(kFile, file);
+  ASSERT_TRUE(PutCanbox(rig.files, firmware));
   ASSERT_TRUE(rig.engine->Parse(kFile));
   rig.EnterLoader();
   rig.Stage(0);
