@@ -290,18 +290,13 @@ TEST_F(SettingsStoreTest, StorageFolderNamesComeFromTheirProfiles) {
 TEST_F(SettingsStoreTest, PushStateFallsBackToTheStorageCardForNumbersZeroAndTwo) {
   const std::string p = kProfiles;
   reg.Put(p + "SDMemory", "PushState", RegValue::Dword(1));
-  uint32_t state = 9;
-  for (int n : {0, 1, 2}) {
-    state = 9;
-    EXPECT_TRUE(store.GetPushState(n, state)) << n;
-    EXPECT_EQ(state, 1u) << n;
-  }
-  state = 9;
-  EXPECT_FALSE(store.GetPushState(4, state));
-  EXPECT_EQ(state, 9u);
-  for (int n : {3, 5}) {
-    EXPECT_FALSE(store.GetPushState(n, state));
-    EXPECT_EQ(state, 0u);
+  // 4 has no fallback and keeps the caller's value; 3 (no profile) and 5 (no storage) clear it.
+  const struct { int n; bool found; uint32_t state; } reads[] = {
+      {0, true, 1}, {1, true, 1}, {2, true, 1}, {4, false, 9}, {3, false, 0}, {5, false, 0}};
+  for (const auto& r : reads) {
+    uint32_t state = 9;
+    EXPECT_EQ(store.GetPushState(r.n, state), r.found) << r.n;
+    EXPECT_EQ(state, r.state) << r.n;
   }
 
   for (int n : {0, 2, 4}) EXPECT_TRUE(store.SetPushState(n, 10 + n));
@@ -309,6 +304,7 @@ TEST_F(SettingsStoreTest, PushStateFallsBackToTheStorageCardForNumbersZeroAndTwo
   EXPECT_EQ(Dword(p + "USBHDProfile", "PushState"), 12u);
   EXPECT_EQ(Dword(p + "USBHDProfile0", "PushState"), 14u);
   for (int n : {0, 2, 4}) {
+    uint32_t state = 0;
     EXPECT_TRUE(store.GetPushState(n, state));
     EXPECT_EQ(state, 10u + n);
   }
