@@ -247,44 +247,10 @@ void CanBoxSimulator::OnRecord(const Record& record, std::vector<uint8_t>* out) 
   AnswerError(out);
 }
 
-bool CanBoxSimulator::Chance(double probability) {
-  if (probability <= 0.0) return false;
-  return std::uniform_real_distribution<double>(0.0, 1.0)(m_rng) < probability;
-}
-
 void CanBoxSimulator::Answer(std::vector<uint8_t> bytes, std::vector<uint8_t>* out) {
-  if (bytes.empty()) return;
-  const CanBoxFaults& f = m_config.faults;
-  if (f.silentAfter >= 0 && m_stats.answers >= static_cast<uint32_t>(f.silentAfter)) {
-    ++m_stats.silenced;
-    return;
-  }
-  ++m_stats.answers;
-  if (Chance(f.lossProbability)) {
-    ++m_stats.lost;
-    return;
-  }
-  if (Chance(f.corruptProbability)) {
-    const size_t at = m_rng() % bytes.size();
-    bytes[at] = static_cast<uint8_t>(bytes[at] ^ (1 + m_rng() % 255));
-    ++m_stats.corrupted;
-  }
-  if (Chance(f.garbageProbability)) {
-    const size_t count = 1 + m_rng() % 8;
-    for (size_t i = 0; i < count; ++i) {
-      uint8_t g = static_cast<uint8_t>(m_rng());
-      // Stray bytes that could start a frame would make the faults depend on
-      // the receiver's resynchronisation rather than on the seed.
-      if (g == kCr || g == kDollar || g == '!' || g == 'O') g = 0x55;
-      out->push_back(g);
-    }
-    ++m_stats.garbage;
-  }
-  out->insert(out->end(), bytes.begin(), bytes.end());
-  if (Chance(f.duplicateProbability)) {
-    out->insert(out->end(), bytes.begin(), bytes.end());
-    ++m_stats.duplicated;
-  }
+  SendWithFaults(m_config.faults, m_rng,
+                 [](uint8_t b) { return b == kCr || b == kDollar || b == '!' || b == 'O'; }, std::move(bytes),
+                 &m_stats, out);
 }
 
 bool CanBoxSimulator::SetType(const std::string& type) {

@@ -5,18 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "sim/faults/answer_faults.h"
+
 namespace hu {
 
 // Faults the simulated CAN box puts on its answers. Probabilities are 0..1;
 // the same seed gives the same faults for the same input.
-struct CanBoxFaults {
-  double lossProbability = 0.0;       // an answer is not sent
-  double corruptProbability = 0.0;    // one byte of an answer is changed
-  double duplicateProbability = 0.0;  // an answer is sent twice
-  double garbageProbability = 0.0;    // 1..8 stray bytes go before an answer
-  int silentAfter = -1;               // answers given before the box falls silent; -1 never
-  uint32_t seed = 1;
-};
+using CanBoxFaults = AnswerFaults;
 
 struct CanBoxSimConfig {
   // The vehicle type the box reports (1..19 characters). The tool finds it
@@ -48,7 +43,7 @@ class CanBoxSimulator {
 
   enum class Mode { App, Loader, Iap };
 
-  struct Stats {
+  struct Stats : AnswerFaultStats {
     uint32_t typeRequests = 0;
     uint32_t loaderCommands = 0;
     uint32_t carIdSets = 0;
@@ -58,12 +53,6 @@ class CanBoxSimulator {
     uint32_t leaves = 0;
     uint32_t badRecords = 0;     // records that failed a check or came out of place
     uint32_t ignored = 0;        // well-formed commands the current mode does not take
-    uint32_t answers = 0;        // answers made, before faults
-    uint32_t lost = 0;
-    uint32_t corrupted = 0;
-    uint32_t duplicated = 0;
-    uint32_t garbage = 0;
-    uint32_t silenced = 0;
   };
 
   explicit CanBoxSimulator(CanBoxSimConfig config = {});
@@ -104,7 +93,6 @@ class CanBoxSimulator {
   void Answer(std::vector<uint8_t> bytes, std::vector<uint8_t>* out);
   void AnswerOk(std::vector<uint8_t>* out) { Answer({'O', 'K', '\r', '\n'}, out); }
   void AnswerError(std::vector<uint8_t>* out) { Answer({'E', 'R', '\r', '\n'}, out); }
-  bool Chance(double probability);
   void LoadFiles();
   void WriteIni() const;
   void TruncateImageFile() const;

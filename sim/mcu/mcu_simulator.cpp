@@ -436,13 +436,6 @@ bool McuSimulator::ValidRecordLine(const std::string& line) {
   return ((sum & 0xFF) ^ 0xFF) == static_cast<unsigned>(pairs.back());
 }
 
-bool McuSimulator::Chance(double probability) {
-  // Drawn every time, so that the fault sequence depends on the seed and the
-  // answers only.
-  const double draw = static_cast<double>(m_rng()) / 4294967296.0;
-  return draw < probability;
-}
-
 void McuSimulator::Answer(const std::vector<uint8_t>& data, std::vector<uint8_t>* out) {
   AnswerRaw(m_config.family == McuFamily::Block ? BuildXorFrame(kBlockCommand, kBlockSub, data)
                                                 : BuildSumFrame(kLineCommand, kLineSub, data),
@@ -450,38 +443,8 @@ void McuSimulator::Answer(const std::vector<uint8_t>& data, std::vector<uint8_t>
 }
 
 void McuSimulator::AnswerRaw(std::vector<uint8_t> bytes, std::vector<uint8_t>* out) {
-  if (bytes.empty()) return;
-  const McuFaults& f = m_config.faults;
-  if (f.silentAfter >= 0 && m_stats.answers >= static_cast<uint32_t>(f.silentAfter)) {
-    ++m_stats.silenced;
-    return;
-  }
-  ++m_stats.answers;
-  if (Chance(f.lossProbability)) {
-    ++m_stats.lost;
-    return;
-  }
-  if (Chance(f.corruptProbability)) {
-    const size_t at = m_rng() % bytes.size();
-    bytes[at] = static_cast<uint8_t>(bytes[at] ^ (1 + m_rng() % 255));
-    ++m_stats.corrupted;
-  }
-  if (Chance(f.garbageProbability)) {
-    const size_t count = 1 + m_rng() % 8;
-    for (size_t i = 0; i < count; ++i) {
-      uint8_t g = static_cast<uint8_t>(m_rng());
-      // Stray bytes that could start a frame would make the faults depend on
-      // the receiver's resynchronisation rather than on the seed.
-      if (g == kXor0 || g == kSum0) g = 0x55;
-      out->push_back(g);
-    }
-    ++m_stats.garbage;
-  }
-  out->insert(out->end(), bytes.begin(), bytes.end());
-  if (Chance(f.duplicateProbability)) {
-    out->insert(out->end(), bytes.begin(), bytes.end());
-    ++m_stats.duplicated;
-  }
+  SendWithFaults(m_config.faults, m_rng, [](uint8_t b) { return b == kXor0 || b == kSum0; }, std::move(bytes),
+                 &m_stats, out);
 }
 
 void McuSimulator::WriteImageFile() const {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/faults/answer_faults.h"
+
 namespace hu {
 
 // The two MCU loaders: STM8 binary blocks in "!#" frames, S-record lines in
@@ -13,14 +15,7 @@ enum class McuFamily { Block, Line };
 
 // Faults the simulated MCU puts on its answers. Probabilities are 0..1; the
 // same seed gives the same faults for the same input.
-struct McuFaults {
-  double lossProbability = 0.0;       // an answer is not sent
-  double corruptProbability = 0.0;    // one byte of an answer is changed
-  double duplicateProbability = 0.0;  // an answer is sent twice
-  double garbageProbability = 0.0;    // 1..8 stray bytes go before an answer
-  int silentAfter = -1;               // answers given before the MCU falls silent; -1 never
-  uint32_t seed = 1;
-};
+using McuFaults = AnswerFaults;
 
 struct McuSimConfig {
   McuFamily family = McuFamily::Block;
@@ -57,7 +52,7 @@ class McuSimulator {
   static constexpr size_t kBlockBytes = 128;
   static constexpr size_t kMaxImage = 1u << 20;
 
-  struct Stats {
+  struct Stats : AnswerFaultStats {
     uint32_t frames = 0;        // whole frames with a good check
     uint32_t badFrames = 0;     // markers whose frame failed its checks
     uint32_t foreign = 0;       // good frames the MCU does not act on
@@ -72,12 +67,6 @@ class McuSimulator {
     uint32_t heartbeatStops = 0;
     uint32_t relayed = 0;
     uint32_t relayedText = 0;    // unframed text commands passed to the box
-    uint32_t answers = 0;        // answers made, before faults
-    uint32_t lost = 0;
-    uint32_t corrupted = 0;
-    uint32_t duplicated = 0;
-    uint32_t garbage = 0;
-    uint32_t silenced = 0;
   };
 
   explicit McuSimulator(McuSimConfig config = {});
@@ -129,7 +118,6 @@ class McuSimulator {
   void OnLineCommand(const std::vector<uint8_t>& d, std::vector<uint8_t>* out);
   void Answer(const std::vector<uint8_t>& data, std::vector<uint8_t>* out);
   void AnswerRaw(std::vector<uint8_t> bytes, std::vector<uint8_t>* out);
-  bool Chance(double probability);
   void WriteImageFile() const;
   void WriteKeyFile() const;
   static bool ValidRecordLine(const std::string& line);
