@@ -65,23 +65,12 @@ Tree MakeTree(const std::string& root) {
   return tree;
 }
 
-// Every run copies into a folder of its own and nothing is deleted until the
-// end: ext4 scans past inodes freed in the last minute when it allocates new
-// ones, so a run after a deletion paid for it (most of its time, in a
-// profile). Each run also starts with nothing left to write back, or one
-// side would pay for the other's dirty pages.
-std::string FreshTarget(const char* prefix) {
-  static int runs = 0;
-  ::sync();
-  return std::string(prefix) + std::to_string(++runs);
-}
-
 void BM_ProductBackup(benchmark::State& state) {
   hu::HostFiles files(gTree->root.string());
   hu::HostClock clock(kNoPauseScale);
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string target = FreshTarget("\\bk");
+    const std::string target = hu::bench::FreshTarget("\\bk");
     state.ResumeTiming();
     hu::CBackUpDir backup(files, clock, "\\src", target);
     if (backup.Backup() != static_cast<uint32_t>(gTree->files)) state.SkipWithError("Backup did not copy every file");
@@ -93,7 +82,7 @@ void BM_CpRecursive(benchmark::State& state) {
   const std::string log = (gTree->root.parent_path() / "cp.out").string();
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string to = FreshTarget((gTree->root / "cp").string().c_str());
+    const std::string to = hu::bench::FreshTarget((gTree->root / "cp").string());
     state.ResumeTiming();
     if (hu::bench::Run({"cp", "-r", from, to}, log) != 0) state.SkipWithError("cp -r failed");
   }

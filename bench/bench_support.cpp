@@ -17,6 +17,12 @@
 
 namespace hu::bench {
 
+std::string FreshTarget(const std::string& prefix) {
+  static int runs = 0;
+  ::sync();
+  return prefix + std::to_string(++runs);
+}
+
 std::string BinDir() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

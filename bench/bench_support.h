@@ -21,6 +21,14 @@ using scratch::WriteFile;
 // A fresh folder under /tmp, removed with everything in it at the end.
 using TempDir = scratch::ScratchDir;
 
+// PREFIX with a number no earlier call gave, after a `sync`. Runs that write
+// trees each write into a folder of their own and nothing is deleted until
+// the end: ext4 scans past inodes freed in the last minute when it allocates
+// new ones, so a run after a deletion paid for it (most of its time, in a
+// profile). The sync lets each run start with nothing left to write back, or
+// one side would pay for the other's dirty pages.
+std::string FreshTarget(const std::string& prefix);
+
 // Runs argv with stdin from `inPath` (or /dev/null) and stdout and stderr to
 // `outPath`; the pid, or -1.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& inPath, const std::string& outPath);

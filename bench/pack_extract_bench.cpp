@@ -139,21 +139,22 @@ Input MakeInput() {
   return in;
 }
 
-void ClearOutput(const fs::path& out) {
-  fs::remove_all(out);
-  fs::create_directories(out);
+// A folder of its own for each run (see FreshTarget), made outside the timing.
+std::string FreshOutput(const char* name) {
+  const std::string folder = hu::bench::FreshTarget(name);
+  fs::create_directories(gInput->dir / folder);
+  return folder;
 }
 
 void BM_ProductDoUnzipPack(benchmark::State& state) {
   hu::PassthroughCodePage codePage;
-  fs::path out = gInput->dir / "out_product";
   for (auto _ : state) {
     state.PauseTiming();
-    ClearOutput(out);
+    const std::string out = FreshOutput("out_product");
     state.ResumeTiming();
     hu::HostFiles files(gInput->dir.string());
     hu::CPackUnzip unzip(files, codePage, "\\bench.auk");
-    uint32_t result = unzip.DoUnzipPack("\\out_product");
+    uint32_t result = unzip.DoUnzipPack("\\" + out);
     if (result != 0) state.SkipWithError("DoUnzipPack failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gInput->totalUnpacked));
@@ -161,11 +162,10 @@ void BM_ProductDoUnzipPack(benchmark::State& state) {
 
 // The same members: pread the body, inflate with gzip framing, write in 64 KiB blocks.
 void BM_PlainZlib(benchmark::State& state) {
-  fs::path out = gInput->dir / "out_zlib";
   std::vector<uint8_t> block(64 * 1024);
   for (auto _ : state) {
     state.PauseTiming();
-    ClearOutput(out);
+    const fs::path out = gInput->dir / FreshOutput("out_zlib");
     state.ResumeTiming();
     int packFd = ::open(gInput->pack.c_str(), O_RDONLY);
     for (const auto& m : gInput->members) {

@@ -232,7 +232,8 @@ uint32_t CMamaZip::SwapSize(const std::string& target, int mode) {
     ok = Operate(in, length, sink);
   } else {
     std::string dir = ParentPath(target);
-    if (!dir.empty()) CreateDirTree(files_, dir);
+    const bool made = m_pMadeFolder && !dir.empty() && *m_pMadeFolder == dir;
+    if (!dir.empty() && !made && CreateDirTree(files_, dir) && m_pMadeFolder) *m_pMadeFolder = dir;
     auto file = files_.Open(target, FileAccess::ReadWrite, FileCreate::CreateAlways, 0);
     if (!file) {
       Trace("\n CMamaZip::SwapSize CreateFile sTargetFileName = %s Err = %d \n", target.c_str(),

@@ -27,6 +27,10 @@ class CMamaZip {
   // bytes fails without writing past it.
   void SetOutputMemory(uint8_t* buffer, size_t capacity);
   void SetOutputFile();
+  // The folder an earlier output file went to, kept by the caller: a target
+  // in the same folder does not make it again, and a folder made here is
+  // written back.
+  void SetMadeFolder(std::string* folder) { m_pMadeFolder = folder; }
 
   uint32_t SwapSize(const std::string& target, int mode);
 
@@ -54,6 +58,7 @@ class CMamaZip {
 
   Files& files_;
   std::string m_sSourceFileName;
+  std::string* m_pMadeFolder = nullptr;
   std::string m_sOperation;
   std::string m_sErrorText;
   const uint8_t* m_pIn = nullptr;

@@ -30,9 +30,13 @@ void TraceReadFailed(const std::string& fileName) {
 // Reads `stored` bytes of a member body at base + offset, bounded by the
 // pack's size. kPackOk with the bytes in `body`, else the result code.
 uint32_t ReadBody(File& pack, uint64_t base, const PackMember& member, const std::string& traceName,
-                  std::unique_ptr<uint8_t[]>* body) {
+                  std::unique_ptr<uint8_t[]>* body, std::optional<uint64_t>* packSize = nullptr) {
   uint64_t start = base + member.offset;
-  if (start + member.stored > pack.Size()) {
+  // A pack cut short after its size was taken still fails on the read below.
+  std::optional<uint64_t> own;
+  std::optional<uint64_t>& size = packSize ? *packSize : own;
+  if (!size) size = pack.Size();
+  if (start + member.stored > *size) {
     SetLastError(ERROR_HANDLE_EOF);
     TraceReadFailed(traceName);
     return kPackReadFailed;
@@ -194,16 +198,17 @@ std::string PackMemberTarget(const std::string& memberName, const std::string& t
 }
 
 uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMember& member,
-                           const std::string& targetDir) {
+                           const std::string& targetDir, PackExtraction* extraction) {
   std::string target = PackMemberTarget(member.name, targetDir);
   if (target.empty()) {
     Trace("\n CPackUnzip::DoUnzipPack unsafe fileName = %s refused !!! \n", member.name.c_str());
     return kPackOpenFailed;
   }
   std::unique_ptr<uint8_t[]> body;
-  uint32_t result = ReadBody(pack, base, member, target, &body);
+  uint32_t result = ReadBody(pack, base, member, target, &body, extraction ? &extraction->packSize : nullptr);
   if (result != kPackOk) return result;
   CMamaZip zip(files, kMemorySource);
+  if (extraction) zip.SetMadeFolder(&extraction->madeFolder);
   zip.SetSource(body.get(), member.stored);
   zip.SetOutputFile();
   result = zip.SwapSize(target, CMamaZip::kModeMemory);
@@ -224,9 +229,10 @@ uint32_t CPackUnzip::DoUnzipPack(const std::string& targetDir) {
   }
   uint32_t result = kPackOk;
   uint64_t n = 1;
+  PackExtraction extraction;
   for (const auto& group : m_groups) {
     for (const auto& member : group.members) {
-      result = ExtractPackMember(files_, *file, m_nOffset, member, targetDir);
+      result = ExtractPackMember(files_, *file, m_nOffset, member, targetDir, &extraction);
       uint32_t percentage = static_cast<uint32_t>(std::min<uint64_t>(100, n * 100 / divisor));
       ++n;
       if (m_pCallback && percentage > 0) m_pCallback(0, PackProgress{percentage, result}, m_pContext);

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,10 +88,19 @@ class CPackUnzip {
 // be written (a ".." component, or a "\kit" name that would leave targetDir).
 std::string PackMemberTarget(const std::string& memberName, const std::string& targetDir);
 
+// What an extraction of many members learns once: the pack's size, and the
+// folder the last member went to (made already, so the next member in it
+// needs no look).
+struct PackExtraction {
+  std::optional<uint64_t> packSize;
+  std::string madeFolder;
+};
+
 // Extracts one member of the open pack `pack` (base offset `base`) into
 // targetDir: reads its body and inflates it into a new file. A result code.
+// `extraction` (optional) carries what one member learned to the next.
 uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMember& member,
-                           const std::string& targetDir);
+                           const std::string& targetDir, PackExtraction* extraction = nullptr);
 
 // The application version of a pack ("\kit\AppVerInfo.cfg"); "" when absent.
 std::string ReadPackAppVer(Files& files, CodePage& codePage, const std::string& packPath,

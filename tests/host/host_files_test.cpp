@@ -172,6 +172,38 @@ TEST_F(HostFilesTest, ErrorCodes) {
 
 // The root is looked at only when a path's first component is missing: a
 // root that went away must still read as a missing path, not a missing file.
+// Names read for a missed lookup are kept between calls; whatever another
+// program does to the folder meanwhile, even right after a file was made
+// here, must still be seen.
+TEST_F(HostFilesTest, KeptFolderNamesSeeChangesByOthers) {
+  HostFiles files(Root());
+  const std::string app = Root() + "/Dravik/App/";
+  ASSERT_TRUE(WriteDevice(files, "\\Dravik\\App\\mine.txt", "1"));
+  std::ofstream(app + "OTHER.TXT") << "theirs";
+  EXPECT_EQ(ReadDevice(files, "\\dravik\\app\\other.txt"), "theirs");
+  ASSERT_TRUE(WriteDevice(files, "\\Dravik\\App\\Other.txt", "mine"));
+  EXPECT_EQ(ReadDevice(files, "\\Dravik\\App\\OTHER.TXT"), "mine") << "written into the twin, not beside it";
+  struct stat st {};
+  EXPECT_NE(::stat((app + "Other.txt").c_str(), &st), 0);
+
+  ASSERT_EQ(::unlink((app + "OTHER.TXT").c_str()), 0);
+  EXPECT_EQ(files.GetAttributes("\\Dravik\\App\\other.txt"), INVALID_FILE_ATTRIBUTES);
+
+  // Bits left for a name by another program: a new file of that name drops them.
+  ASSERT_TRUE(WriteDevice(files, "\\Dravik\\App\\a.txt", "a"));
+  std::ofstream(app + HostFiles::SidecarName()) << "2\tfresh.txt\n";
+  ASSERT_TRUE(WriteDevice(files, "\\Dravik\\App\\fresh.txt", "f"));
+  EXPECT_EQ(files.GetAttributes("\\Dravik\\App\\fresh.txt"), static_cast<uint32_t>(FILE_ATTRIBUTE_ARCHIVE));
+
+  // A twin made by another program just after this one made a file.
+  for (int i = 0; i < 20; ++i) {
+    const std::string n = "n" + std::to_string(i);
+    ASSERT_TRUE(WriteDevice(files, "\\Dravik\\App\\" + n + ".a", "x"));
+    std::ofstream(app + "N" + std::to_string(i) + ".B") << "b";
+    EXPECT_EQ(ReadDevice(files, "\\Dravik\\App\\" + n + ".b"), "b") << n;
+  }
+}
+
 TEST_F(HostFilesTest, ARootThatWentAwayIsAMissingPath) {
   HostFiles files(Root());
   ASSERT_TRUE(WriteDevice(files, "\\Dravik\\f", "1"));

@@ -414,16 +414,7 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
         continue;
       }
     }
-    if (exact) {
-      found = comp;
-    } else if (DIR* d = ::opendir(out->host.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        std::string n = e->d_name;
-        if (n == "." || n == ".." || !EqualsNoCase(n, comp)) continue;
-        if (found.empty() || n < found) found = n;  // stable choice among case twins
-      }
-      ::closedir(d);
-    }
+    found = exact ? comp : FindTwin(out->host, out->st, comp);
     if (found.empty()) {
       absent(false);
       continue;
@@ -442,6 +433,66 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
     if (::stat(out->host.c_str(), &out->st) != 0) return Fail(ERROR_ACCESS_DENIED);
   }
   return true;
+}
+
+namespace {
+bool SameStamp(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+// Folders whose names are kept at once; more are rare outside a tree walk.
+constexpr size_t kKeptFolders = 64;
+}  // namespace
+
+std::string HostFiles::FindTwin(const std::string& folder, const struct stat& st, const std::string& name) {
+  const std::string key = AsciiLower(name);
+  auto lookUp = [&](const FolderNames& f) {
+    auto it = f.names.find(key);
+    return it == f.names.end() ? std::string() : it->second;
+  };
+  {
+    std::lock_guard<std::mutex> lock(namesMutex_);
+    auto it = folderNames_.find(folder);
+    if (it != folderNames_.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
+        SameStamp(it->second.mtime, st.st_mtim) && SameStamp(it->second.ctime, st.st_ctim)) {
+      return lookUp(it->second);
+    }
+  }
+  FolderNames f;
+  f.dev = st.st_dev;
+  f.ino = st.st_ino;
+  f.mtime = st.st_mtim;
+  f.ctime = st.st_ctim;
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) return std::string();
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n == "." || n == "..") continue;
+    std::string& kept = f.names[AsciiLower(n)];
+    if (kept.empty() || n < kept) kept = n;  // stable choice among case twins
+  }
+  ::closedir(d);
+  std::string found = lookUp(f);
+  std::lock_guard<std::mutex> lock(namesMutex_);
+  if (folderNames_.size() >= kKeptFolders) folderNames_.clear();
+  folderNames_[folder] = std::move(f);
+  return found;
+}
+
+bool HostFiles::NoteCreated(const std::string& folder, const std::string& name) {
+  std::lock_guard<std::mutex> lock(namesMutex_);
+  auto it = folderNames_.find(folder);
+  if (it == folderNames_.end()) return false;
+  FolderNames& f = it->second;
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || st.st_dev != f.dev || st.st_ino != f.ino) {
+    folderNames_.erase(it);
+    return false;
+  }
+  f.mtime = st.st_mtim;
+  f.ctime = st.st_ctim;
+  std::string& kept = f.names[AsciiLower(name)];
+  if (kept.empty() || name < kept) kept = name;
+  return f.names.count(kSidecar) == 0;
 }
 
 std::string HostFiles::HostPath(const std::string& devicePath) {
@@ -547,7 +598,7 @@ std::unique_ptr<File> HostFiles::Open(const std::string& path, FileAccess access
     }
     return nullptr;
   }
-  if (!r.exists) ForgetAttributes(r.parent, r.name);
+  if (!r.exists && !NoteCreated(r.parent, r.name)) ForgetAttributes(r.parent, r.name);
   SetLastError(r.exists && (create == FileCreate::CreateAlways || create == FileCreate::OpenAlways)
                    ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
@@ -635,7 +686,7 @@ bool HostFiles::CreateDirectory(const std::string& path) {
     int e = errno;
     return Fail(e == EEXIST ? ERROR_ALREADY_EXISTS : (e == ENOENT ? ERROR_PATH_NOT_FOUND : FromErrno(e)));
   }
-  ForgetAttributes(r.parent, r.name);
+  if (!NoteCreated(r.parent, r.name)) ForgetAttributes(r.parent, r.name);
   SetLastError(ERROR_SUCCESS);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -122,9 +123,32 @@ class HostFiles : public Files {
   // process ends.
   void PowerStep(const char* operation, const std::string& path, const std::function<void()>& partial = {});
 
+  // The names of a folder as last read for a lookup that missed its exact
+  // spelling (lower case to the first of its case twins in host order), with
+  // the folder's identity and change times when read. They hold while the
+  // folder's stat shows the same: every change to a folder gives it a new
+  // change time, which kernels with fine-grained timestamps (Linux 6.13 on)
+  // keep distinct even within one clock tick.
+  struct FolderNames {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime {};
+    struct timespec ctime {};
+    std::map<std::string, std::string> names;
+  };
+  // The host name in `folder` (stat `st`, taken before) of `name` in any
+  // case; empty when there is none.
+  std::string FindTwin(const std::string& folder, const struct stat& st, const std::string& name);
+  // After this object made `name` in `folder`: the names read before stay
+  // good with it added (a change by another program in between is not seen).
+  // True when the folder is then known to have no attribute side file.
+  bool NoteCreated(const std::string& folder, const std::string& name);
+
   std::string root_;
   std::string realRoot_;
   HostFilesOptions options_;
+  std::mutex namesMutex_;
+  std::map<std::string, FolderNames> folderNames_;
 };
 
 }  // namespace hu
