@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <set>
 #include <cstring>
 #include <vector>
 
@@ -441,6 +440,21 @@ bool SameStamp(const struct timespec& a, const struct timespec& b) {
 }
 // Folders whose names are kept at once; more are rare outside a tree walk.
 constexpr size_t kKeptFolders = 64;
+
+// Every entry of a host folder by lower-case name, to the first of its case
+// twins in host order (a stable choice). False when the folder cannot be read.
+bool ReadNames(const std::string& folder, std::map<std::string, std::string>* names) {
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) return false;
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n == "." || n == "..") continue;
+    std::string& kept = (*names)[AsciiLower(n)];
+    if (kept.empty() || n < kept) kept = n;
+  }
+  ::closedir(d);
+  return true;
+}
 }  // namespace
 
 std::string HostFiles::FindTwin(const std::string& folder, const struct stat& st, const std::string& name) {
@@ -462,15 +476,7 @@ std::string HostFiles::FindTwin(const std::string& folder, const struct stat& st
   f.ino = st.st_ino;
   f.mtime = st.st_mtim;
   f.ctime = st.st_ctim;
-  DIR* d = ::opendir(folder.c_str());
-  if (d == nullptr) return std::string();
-  while (dirent* e = ::readdir(d)) {
-    std::string n = e->d_name;
-    if (n == "." || n == "..") continue;
-    std::string& kept = f.names[AsciiLower(n)];
-    if (kept.empty() || n < kept) kept = n;  // stable choice among case twins
-  }
-  ::closedir(d);
+  if (!ReadNames(folder, &f.names)) return std::string();
   std::string found = lookUp(f);
   std::lock_guard<std::mutex> lock(namesMutex_);
   if (folderNames_.size() >= kKeptFolders) folderNames_.clear();
@@ -847,21 +853,9 @@ void HostFiles::CopyTree(const std::string& from, const std::string& to, bool ov
   // (a name already taken, a link, a target that is not a plain folder) takes
   // the ordinary per-file way.
   Resolved dst;
-  std::set<std::string> taken;
-  bool targetSidecar = false;
-  bool direct = Resolve(to, &dst) && dst.exists && S_ISDIR(dst.st.st_mode);
-  if (direct) {
-    if (DIR* d = ::opendir(dst.host.c_str())) {
-      for (dirent* e; (e = ::readdir(d)) != nullptr;) {
-        std::string n = e->d_name;
-        if (n == kSidecar) targetSidecar = true;
-        taken.insert(AsciiLower(n));
-      }
-      ::closedir(d);
-    } else {
-      direct = false;
-    }
-  }
+  std::map<std::string, std::string> taken;
+  const bool direct = Resolve(to, &dst) && dst.exists && S_ISDIR(dst.st.st_mode) && ReadNames(dst.host, &taken);
+  bool targetSidecar = taken.count(kSidecar) != 0;
   for (const Listed& e : listed) {
     const std::string source = JoinPath(from, e.fd.name);
     const std::string target = JoinPath(to, e.fd.name);
@@ -888,7 +882,7 @@ void HostFiles::CopyTree(const std::string& from, const std::string& to, bool ov
     } else {
       CopyTreeFile(*this, source, target, overwrite);
     }
-    taken.insert(std::move(key));
+    taken.emplace(std::move(key), e.fd.name);
     if (onFile) onFile();
   }
 }
