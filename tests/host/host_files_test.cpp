@@ -76,13 +76,13 @@ TEST_F(HostFilesTest, DotDotStopsAtTheRoot) {
   EXPECT_EQ(files.HostPath("\\"), Root());
   // Writing through ".." lands inside the root.
   EXPECT_TRUE(WriteDevice(files, "\\..\\escape.txt", "no"));
-  EXPECT_EQ(ReadHostFile(Root() + "/escape.txt"), "no");
+  EXPECT_EQ(scratch::ReadFile(Root() + "/escape.txt"), "no");
   EXPECT_NE(::access((dir_ / "escape.txt").c_str(), F_OK), 0);
 }
 
 TEST_F(HostFilesTest, SymlinksLeavingTheRootAreRefused) {
   TempDir outside;
-  WriteHostFile(outside / "secret", "s");
+  scratch::WriteFile(outside / "secret", "s");
   ASSERT_EQ(::symlink(outside.path().c_str(), (Root() + "/Out").c_str()), 0);
   ASSERT_EQ(::symlink("../..", (Root() + "/Dravik/Up").c_str()), 0);
   ASSERT_EQ(::symlink((outside / "secret").c_str(), (Root() + "/Dravik/file").c_str()), 0);
@@ -100,7 +100,7 @@ TEST_F(HostFilesTest, SymlinksLeavingTheRootAreRefused) {
   EXPECT_FALSE(files.CopyFile("\\Dravik\\file", "\\copy", false));
   // Links that stay inside work; the ones that leave are not even listed.
   EXPECT_TRUE(WriteDevice(files, "\\Dravik\\Inside\\ok.txt", "ok"));
-  EXPECT_EQ(ReadHostFile(Root() + "/Dravik/App/ok.txt"), "ok");
+  EXPECT_EQ(scratch::ReadFile(Root() + "/Dravik/App/ok.txt"), "ok");
   auto listed = List(files, "\\Dravik\\*");
   EXPECT_EQ(listed.count("Up"), 0u);
   EXPECT_EQ(listed.count("file"), 0u);

@@ -112,14 +112,14 @@ TEST_F(HostRegistryTest, UnusableFilesAreReportedNotCrashed) {
   EXPECT_EQ(HostRegistry::Open(Db(), false, &error), nullptr);
   EXPECT_NE(error.find(Db()), std::string::npos) << error;
 
-  WriteHostFile(Db(), std::string(4096, 'x'));
+  scratch::WriteFile(Db(), std::string(4096, 'x'));
   error.clear();
   EXPECT_EQ(HostRegistry::Open(Db(), false, &error), nullptr);
   EXPECT_NE(error.find(Db()), std::string::npos) << error;
   error.clear();
   EXPECT_EQ(HostRegistry::Open(Db(), true, &error), nullptr) << "a damaged file is never overwritten";
 
-  WriteHostFile(Db(), "");
+  scratch::WriteFile(Db(), "");
   error.clear();
   EXPECT_EQ(HostRegistry::Open(Db(), false, &error), nullptr);
   EXPECT_NE(error.find("not a unit registry"), std::string::npos) << error;

@@ -53,29 +53,29 @@ TEST_F(PowerCutTest, WriteInProgressIsCutShortAndTheUnitIsMarkedRebooted) {
   });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
-  EXPECT_LT(ReadHostFile(unit / "fs/a.bin").size(), content.size());
+  EXPECT_LT(scratch::ReadFile(unit / "fs/a.bin").size(), content.size());
   EXPECT_NE(::access((unit / "fs/never.bin").c_str(), F_OK), 0);
-  EXPECT_EQ(ReadHostFile(PowerCut::CountPath(unit.path())), "2\n");
-  EXPECT_EQ(ReadHostFile(PowerCut::LogPath(unit.path())).rfind("cut at 2: Write \\a.bin", 0), 0u);
+  EXPECT_EQ(scratch::ReadFile(PowerCut::CountPath(unit.path())), "2\n");
+  EXPECT_EQ(scratch::ReadFile(PowerCut::LogPath(unit.path())).rfind("cut at 2: Write \\a.bin", 0), 0u);
   UnitReboot reboot;
   ASSERT_TRUE(ReadUnitReboot(unit.path(), &reboot));
   EXPECT_EQ(reboot.reason, "PowerCut");
 }
 
 TEST_F(PowerCutTest, OperationThePowerFailsInDoesNotHappenAndCopiesAreLeftPartial) {
-  WriteHostFile(unit / "fs/src.bin", std::string(5000, 's'));
+  scratch::WriteFile(unit / "fs/src.bin", std::string(5000, 's'));
   int status = RunCut(unit, 2, [](Files& files) {
     files.CreateDirectory("\\dir");
     files.CopyFile("\\src.bin", "\\dir\\copy.bin", false);
     files.DeleteFile("\\src.bin");
   });
   ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_LT(ReadHostFile(unit / "fs/dir/copy.bin").size(), 5000u);
-  EXPECT_EQ(ReadHostFile(unit / "fs/src.bin").size(), 5000u);  // the delete never ran
+  EXPECT_LT(scratch::ReadFile(unit / "fs/dir/copy.bin").size(), 5000u);
+  EXPECT_EQ(scratch::ReadFile(unit / "fs/src.bin").size(), 5000u);  // the delete never ran
 
   status = RunCut(unit, 2, [](Files& files) { files.DeleteFile("\\src.bin"); });
   ASSERT_TRUE(WIFEXITED(status));  // the count goes on across processes: 3 is past the cut
-  EXPECT_EQ(ReadHostFile(PowerCut::CountPath(unit.path())), "3\n");
+  EXPECT_EQ(scratch::ReadFile(PowerCut::CountPath(unit.path())), "3\n");
 }
 
 TEST_F(PowerCutTest, CountingOnlyNeverCuts) {
@@ -84,7 +84,7 @@ TEST_F(PowerCutTest, CountingOnlyNeverCuts) {
     files.Open("\\f0", FileAccess::Read, FileCreate::OpenExisting);  // reads do not count
   });
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(ReadHostFile(PowerCut::CountPath(unit.path())), "10\n");
+  EXPECT_EQ(scratch::ReadFile(PowerCut::CountPath(unit.path())), "10\n");
 }
 
 }  // namespace

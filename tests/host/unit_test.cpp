@@ -67,7 +67,7 @@ class UnitTest : public ::testing::Test {
   }
   void TearDown() override { ::unsetenv("HU_TIME_SCALE"); }
   std::unique_ptr<Unit> Load(const std::string& ini) {
-    WriteHostFile(dir_ / "unit.ini", ini);
+    scratch::WriteFile(dir_ / "unit.ini", ini);
     std::string error;
     auto unit = Unit::Load(dir_.path(), &error);
     EXPECT_NE(unit, nullptr) << error;
@@ -117,7 +117,7 @@ TEST_F(UnitTest, SaveKeepsTheFile) {
   unit->Set("ports", "COM4", "/dev/pts/7");
   std::string error;
   ASSERT_TRUE(unit->Save(&error)) << error;
-  EXPECT_EQ(ReadHostFile(dir_ / "unit.ini"), "# mine\n[ports]\nCOM4 = /dev/pts/7\n");
+  EXPECT_EQ(scratch::ReadFile(dir_ / "unit.ini"), "# mine\n[ports]\nCOM4 = /dev/pts/7\n");
 }
 
 TEST_F(UnitTest, MissingUnitNamesThePath) {
@@ -163,7 +163,7 @@ TEST(FileTraceSinkTest, LinesOfSeveralProcessesStayWhole) {
   }
   if (child == 0) _exit(0);
   ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-  std::string text = ReadHostFile(log);
+  std::string text = scratch::ReadFile(log);
   std::set<std::string> parts;
   std::istringstream in(text);
   std::string line;
@@ -187,7 +187,7 @@ TEST(HostPlatformTest, OpensAUnitAndOwnsTheTraceSink) {
   EXPECT_EQ(HostPlatform::Open(dir / "missing", opts, &error), nullptr);
   EXPECT_NE(error.find(dir / "missing"), std::string::npos) << error;
 
-  WriteHostFile(dir / "unit.ini", "[unit]\ncode_page = 936\ntime_scale = 0.01\n");
+  scratch::WriteFile(dir / "unit.ini", "[unit]\ncode_page = 936\ntime_scale = 0.01\n");
   ASSERT_EQ(::mkdir((dir / "fs").c_str(), 0755), 0);
   error.clear();
   EXPECT_EQ(HostPlatform::Open(dir.path(), opts, &error), nullptr);
@@ -214,7 +214,7 @@ TEST(HostPlatformTest, OpensAUnitAndOwnsTheTraceSink) {
     Trace("\n CSysmendDlg::OnInitDialog %d \n", 7);
   }
   Trace("after\n");
-  EXPECT_EQ(ReadHostFile(dir / "trace.log"), "\n CSysmendDlg::OnInitDialog 7 \n");
+  EXPECT_EQ(scratch::ReadFile(dir / "trace.log"), "\n CSysmendDlg::OnInitDialog 7 \n");
   EXPECT_TRUE(before.Contains("after")) << "the previous sink is back";
   EXPECT_FALSE(before.Contains("OnInitDialog"));
 }

@@ -49,7 +49,7 @@ class UnitctlTest : public ::testing::Test {
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
     int status = ::pclose(p);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = ReadHostFile(errFile);
+    r.err = scratch::ReadFile(errFile);
     return r;
   }
 
@@ -107,7 +107,7 @@ TEST_F(UnitctlTest, InitThenInfoFollowsTheRegistry) {
 
 TEST_F(UnitctlTest, InitRefusesAnExistingUnitUnlessForced) {
   ASSERT_EQ(Run({"init", Unit(), "--code-page", "1252"}).code, 0);
-  EXPECT_NE(ReadHostFile(Unit() + "/unit.ini").find("code_page = 1252"), std::string::npos);
+  EXPECT_NE(scratch::ReadFile(Unit() + "/unit.ini").find("code_page = 1252"), std::string::npos);
   ASSERT_EQ(Run({"reg", Unit(), "set", "SoftWare\\Dravik\\Os", "CPU_TYPE", "sz", "S5PC100"}).code, 0);
   Result again = Run({"init", Unit()});
   EXPECT_EQ(again.code, 1);
@@ -116,7 +116,7 @@ TEST_F(UnitctlTest, InitRefusesAnExistingUnitUnlessForced) {
   EXPECT_EQ(forced.code, 0) << forced.err;
   EXPECT_EQ(Run({"reg", Unit(), "get", "SoftWare\\Dravik\\Os", "CPU_TYPE"}).out, "S5PC100\n")
       << "forcing without --cpu keeps the unit's value";
-  EXPECT_NE(ReadHostFile(Unit() + "/unit.ini").find("code_page = 1252"), std::string::npos);
+  EXPECT_NE(scratch::ReadFile(Unit() + "/unit.ini").find("code_page = 1252"), std::string::npos);
   ASSERT_EQ(Run({"init", Unit(), "--force", "--cpu", "MSTAR2521"}).code, 0);
   EXPECT_EQ(Run({"reg", Unit(), "get", "SoftWare\\Dravik\\Os", "CPU_TYPE"}).out, "MSTAR2521\n");
 }
@@ -132,14 +132,14 @@ TEST_F(UnitctlTest, ExportImportRoundTrip) {
 
   std::string file = dir_ / "reg.txt";
   ASSERT_EQ(Run({"reg", Unit(), "export", file}).code, 0);
-  EXPECT_EQ(ReadHostFile(file), exported.out);
+  EXPECT_EQ(scratch::ReadFile(file), exported.out);
   std::string other = dir_ / "v";
   ASSERT_EQ(Run({"init", other}).code, 0);
   ASSERT_EQ(Run({"reg", other, "delete", "SoftWare"}).code, 0);
   ASSERT_EQ(Run({"reg", other, "import", file}).code, 0);
   EXPECT_EQ(Run({"reg", other, "export"}).out, exported.out);
 
-  WriteHostFile(dir_ / "bad.txt", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n");
+  scratch::WriteFile(dir_ / "bad.txt", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n");
   Result bad = Run({"reg", Unit(), "import", dir_ / "bad.txt"});
   EXPECT_EQ(bad.code, 1);
   EXPECT_NE(bad.err.find("bad.txt: line 3"), std::string::npos) << bad.err;
@@ -173,7 +173,7 @@ TEST_F(UnitctlTest, ErrorsAreOneLineWithTheirExitCode) {
   EXPECT_EQ(noValue.code, 1);
   EXPECT_TRUE(oneLine(noValue)) << noValue.err;
 
-  WriteHostFile(Unit() + "/registry.db", std::string(8192, '\x5a'));
+  scratch::WriteFile(Unit() + "/registry.db", std::string(8192, '\x5a'));
   ::unlink((Unit() + "/registry.db-wal").c_str());
   ::unlink((Unit() + "/registry.db-shm").c_str());
   Result broken = Run({"info", Unit()});

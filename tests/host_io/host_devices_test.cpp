@@ -13,9 +13,7 @@ namespace hu {
 namespace {
 
 using testio::HostFileExists;
-using testio::ReadHostFile;
 using testio::TempUnit;
-using testio::WriteHostFile;
 
 HostDevicesConfig WithConsole(const std::string& driver = HU_SIM_CONSOLE_PATH) {
   HostDevicesConfig config;
@@ -79,7 +77,7 @@ TEST(HostDevices, RebootIsRecordedAndEndsTheProcessAtOnce) {
   int status = InChild([&] {
     struct Witness {
       std::string path;
-      ~Witness() { WriteHostFile(path, "ran"); }
+      ~Witness() { scratch::WriteFile(path, "ran"); }
     } witness{destructed};
     HostDevices devices(unit.dir(), HostDevicesConfig{});
     devices.SetCleanRebootFlag();
@@ -105,7 +103,7 @@ TEST(HostDevices, TouchCalibrateIsRecorded) {
   TempUnit unit;
   HostDevices devices(unit.dir(), HostDevicesConfig{});
   EXPECT_TRUE(devices.TouchCalibrate());
-  EXPECT_NE(ReadHostFile(unit / "flash/calls.log").find("TouchCalibrate -> 1"), std::string::npos);
+  EXPECT_NE(scratch::ReadFile(unit / "flash/calls.log").find("TouchCalibrate -> 1"), std::string::npos);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@ namespace hu {
 namespace {
 
 using testio::TempUnit;
-using testio::WriteHostFile;
 
 // The unit's files as the platform would resolve them: device path -> host file.
 class HostLibraryTest : public ::testing::Test {
@@ -63,7 +62,7 @@ TEST_F(HostLibraryTest, MissingOrBrokenFileIsModNotFound) {
   EXPECT_EQ(library_.LoadLibrary("\\Windows\\Unresolvable.dll"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 
-  WriteHostFile(unit_ / "fs/Windows/Junk.dll", "MZ this is no shared object");
+  scratch::WriteFile(unit_ / "fs/Windows/Junk.dll", "MZ this is no shared object");
   SetLastError(0);
   EXPECT_EQ(library_.LoadLibrary("\\Windows\\Junk.dll"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);

@@ -153,7 +153,7 @@ TEST_F(HostProcessesTest, HostProgramsRunForRealWithTheUnitsCommandLine) {
   ASSERT_NE(real, nullptr);
   std::string unit = real;
   std::free(real);
-  EXPECT_EQ(ReadHostFile(Fs("args.txt")), unit + "|" + std::to_string(pid) + "|--unit " + unit +
+  EXPECT_EQ(scratch::ReadFile(Fs("args.txt")), unit + "|" + std::to_string(pid) + "|--unit " + unit +
                                               " --module \\Windows\\runner.exe -- one two words\n");
   ProcessRecord record;
   ASSERT_TRUE(self->table().Read(pid, &record));
@@ -286,9 +286,9 @@ TEST(RunRecordTest, ValuesSurviveAndForeignFilesAreRefused) {
   EXPECT_EQ(back.path, r.path);
   EXPECT_EQ(back.parent, 7u);
   // An entry whose id differs from its file name, and an oversized file.
-  WriteHostFile(table.dir() + "/" + std::to_string(b) + ".proc", "pid = 5\npath = \\x\nhost = virtual\n");
+  scratch::WriteFile(table.dir() + "/" + std::to_string(b) + ".proc", "pid = 5\npath = \\x\nhost = virtual\n");
   EXPECT_FALSE(table.Read(b, nullptr));
-  WriteHostFile(table.dir() + "/" + std::to_string(b) + ".proc", "pid = " + std::to_string(b) +
+  scratch::WriteFile(table.dir() + "/" + std::to_string(b) + ".proc", "pid = " + std::to_string(b) +
                                                                      "\npath = " + std::string(20000, 'x'));
   EXPECT_FALSE(table.Read(b, nullptr));
   EXPECT_EQ(table.List(false).size(), 1u);

@@ -19,14 +19,14 @@ namespace hu {
 // A unit folder with what HostPlatform needs: unit.ini, fs/, registry.db.
 inline bool MakeTestUnit(const std::string& dir) {
   if (::mkdir(dir.c_str(), 0755) != 0 || ::mkdir((dir + "/fs").c_str(), 0755) != 0) return false;
-  WriteHostFile(dir + "/unit.ini", "[unit]\ncode_page = 936\ntime_scale = 1\n");
+  scratch::WriteFile(dir + "/unit.ini", "[unit]\ncode_page = 936\ntime_scale = 1\n");
   std::string error;
   return HostRegistry::Open(dir + "/registry.db", true, &error) != nullptr;
 }
 
 // Writes a host file and gives it the mode.
 inline void WriteHostFileMode(const std::string& path, const std::string& content, mode_t mode) {
-  WriteHostFile(path, content);
+  scratch::WriteFile(path, content);
   ::chmod(path.c_str(), mode);
 }
 
@@ -65,7 +65,7 @@ inline CommandResult RunCommand(const std::vector<std::string>& argv, const std:
   while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
   int status = ::pclose(p);
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.err = ReadHostFile(errFile);
+  r.err = scratch::ReadFile(errFile);
   return r;
 }
 

@@ -56,7 +56,7 @@ TEST_F(UnitBootTest, BootsAgainAfterAReboot) {
             "peer: second boot\n"
             "boot 2: host_proc_peer reboot-once -> closed, started \\dravik\\$KVR$\\App\\Appvisor.exe\n");
   // The second boot saw nothing of the first: only itself.
-  EXPECT_EQ(ReadHostFile(Fs("boot2_ps.txt")), "\\Windows\\Peer.exe\n");
+  EXPECT_EQ(scratch::ReadFile(Fs("boot2_ps.txt")), "\\Windows\\Peer.exe\n");
   EXPECT_FALSE(ReadUnitReboot(Unit(), nullptr)) << "the reboot record is consumed";
 
   CommandResult ps = Unitctl({"ps", Unit()});
@@ -97,7 +97,7 @@ TEST_F(UnitBootTest, ARebootEndsTheUnitsProgramsAndEmptiesRun) {
   ASSERT_TRUE(processes->CreateProcess("\\Windows\\virtual.exe", ""));
   ProcessRecord record;
   ASSERT_TRUE(processes->table().Read(sleeper, &record));
-  WriteHostFile(Unit() + "/run/clean_reboot", "mark");
+  scratch::WriteFile(Unit() + "/run/clean_reboot", "mark");
 
   CommandResult ps = Unitctl({"ps", Unit()});
   EXPECT_NE(ps.out.find(std::to_string(record.hostPid) + " "), std::string::npos) << ps.out;

@@ -10,7 +10,6 @@ namespace {
 using testio::MakeRequest;
 using testio::Pattern;
 using testio::SimUnit;
-using testio::WriteHostFile;
 
 const char kUnitIni[] =
     "[unit]\n"
@@ -60,7 +59,7 @@ TEST_F(ConsoleDriverTest, ImageWritesGoToTheFlash) {
 }
 
 TEST_F(ConsoleDriverTest, EraseResetAndUnknownCodes) {
-  WriteHostFile(sim_.unit() / "flash/apparea.img", "application");
+  scratch::WriteFile(sim_.unit() / "flash/apparea.img", "application");
   EXPECT_TRUE(Control(0x80002120, nullptr, 0));
   EXPECT_EQ(sim_.Read("flash/apparea.img"), "");
   EXPECT_TRUE(Control(0x80002124, nullptr, 0));

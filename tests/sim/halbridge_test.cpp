@@ -14,7 +14,6 @@ using testio::HostFileExists;
 using testio::MakeRequest;
 using testio::Pattern;
 using testio::SimUnit;
-using testio::WriteHostFile;
 
 const char kUnitIni[] =
     "# hand-written unit\n"
@@ -162,7 +161,7 @@ TEST_F(HalbridgeTest, ContainerSectionsCarryTheContainerVersions) {
 }
 
 TEST_F(HalbridgeTest, EraseResetAndStateAreRecorded) {
-  WriteHostFile(sim_.unit() / "flash/apparea.img", "old application");
+  scratch::WriteFile(sim_.unit() / "flash/apparea.img", "old application");
   EXPECT_EQ(entries_->EraseFlase(), 1);
   EXPECT_TRUE(HostFileExists(sim_.unit() / "flash/apparea.img"));
   EXPECT_EQ(sim_.Read("flash/apparea.img"), "");

@@ -55,11 +55,11 @@ class SimUnit {
 
   // A file of the kit folder; answers its device path.
   std::string KitFile(const std::string& name, const std::string& content) {
-    WriteHostFile(unit_ / ("fs/StorageCard/UpdateKitM/" + name), content);
+    scratch::WriteFile(unit_ / ("fs/StorageCard/UpdateKitM/" + name), content);
     return "\\StorageCard\\UpdateKitM\\" + name;
   }
 
-  std::string Read(const std::string& rel) const { return ReadHostFile(unit_ / rel); }
+  std::string Read(const std::string& rel) const { return scratch::ReadFile(unit_ / rel); }
   const TempUnit& unit() const { return unit_; }
 
  private:

@@ -33,8 +33,8 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-ScratchDir::ScratchDir(const std::string& prefix) {
-  std::string pattern = "/tmp/" + prefix + "_XXXXXX";
+ScratchDir::ScratchDir(const std::string& prefix, const std::string& base) {
+  std::string pattern = base + "/" + prefix + "_XXXXXX";
   if (::mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
 }
 

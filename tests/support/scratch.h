@@ -14,10 +14,10 @@ std::map<std::string, std::string> TreeOf(const std::string& dir);
 // Writes the whole file, making its folders first.
 void WriteFile(const std::string& path, const std::string& bytes);
 
-// A fresh folder /tmp/PREFIX_XXXXXX, removed with everything in it at the end.
+// A fresh folder BASE/PREFIX_XXXXXX, removed with everything in it at the end.
 class ScratchDir {
  public:
-  explicit ScratchDir(const std::string& prefix);
+  explicit ScratchDir(const std::string& prefix, const std::string& base = "/tmp");
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
