@@ -1,4 +1,5 @@
 #include "bench/bench_support.h"
+#include "tests/support/s19_text.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -124,25 +125,8 @@ bool ServedBytes(const std::string& output, const std::string& port, unsigned lo
 }
 
 std::string S19Record(unsigned address, const std::vector<unsigned char>& data) {
-  const int width = address > 0xFFFFFF ? 4 : (address > 0xFFFF ? 3 : 2);
-  const unsigned count = static_cast<unsigned>(width + data.size() + 1);
-  unsigned sum = count;
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "S%d%02X", width - 1, count);
-  std::string s = buf;
-  for (int i = width - 1; i >= 0; --i) {
-    unsigned b = (address >> (8 * i)) & 0xFF;
-    sum += b;
-    std::snprintf(buf, sizeof buf, "%02X", b);
-    s += buf;
-  }
-  for (unsigned char b : data) {
-    sum += b;
-    std::snprintf(buf, sizeof buf, "%02X", b);
-    s += buf;
-  }
-  std::snprintf(buf, sizeof buf, "%02X\r\n", (sum & 0xFF) ^ 0xFF);
-  return s + buf;
+  const int type = address > 0xFFFFFF ? 3 : (address > 0xFFFF ? 2 : 1);
+  return testing_s19::Record(type, address, data);
 }
 
 namespace {

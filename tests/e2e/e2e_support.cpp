@@ -19,6 +19,7 @@
 #include "common/platform/host/host_files.h"
 #include "common/platform/host/host_platform.h"
 #include "common/platform/host/unit.h"
+#include "tests/support/s19_text.h"
 
 namespace hu::e2e {
 namespace fs = std::filesystem;
@@ -64,33 +65,7 @@ bool WaitPid(int pid, int timeoutMs, int* status) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-std::string Hex(uint32_t v, int digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", digits, v);
-  return buf;
-}
-
-// An S1 record with its check.
-std::string Record(int type, uint32_t address, const std::vector<uint8_t>& data) {
-  const int width = type == 1 ? 2 : 4;
-  const uint32_t count = static_cast<uint32_t>(width + data.size() + 1);
-  uint32_t sum = count;
-  std::string s = "S" + std::to_string(type) + Hex(count, 2);
-  for (int i = width - 1; i >= 0; --i) {
-    const uint32_t b = (address >> (8 * i)) & 0xFF;
-    sum += b;
-    s += Hex(b, 2);
-  }
-  for (uint8_t b : data) {
-    sum += b;
-    s += Hex(b, 2);
-  }
-  return s + Hex((sum & 0xFF) ^ 0xFF, 2) + "\r\n";
-}
+using testing_s19::Record;
 
 }  // namespace
 

@@ -6,7 +6,7 @@
 
 #include "common/platform/testing/capture_trace.h"
 #include "common/platform/testing/mem_files.h"
-#include "tests/mcuflash/s19_text.h"
+#include "tests/support/s19_text.h"
 
 namespace hu {
 namespace {

@@ -5,7 +5,7 @@
 #include "common/ui/control.h"
 #include "common/ui/dialog.h"
 #include "common/ui/script_runner.h"
-#include "tests/mcuflash/s19_text.h"
+#include "tests/support/s19_text.h"
 
 namespace hu {
 namespace testing_mcu {
