@@ -1,5 +1,6 @@
 // Power failures at every point of an application update:
 //   power_cut [--scenario success|unpack-fails|disk-full|boot-fails] [--all] [--loose]
+// Without --scenario or --loose every scenario runs.
 //             [--points N] [--seed S] [--only N,...] [--keep DIR] [-v]
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -38,21 +39,21 @@ int main(int argc, char** argv) {
   std::string scenario = "success";
   bool all = false, verbose = false;
   CLI::App app{"Cuts the power at each mutating file operation of an application update and checks the unit"};
-  app.add_option("--scenario", scenario, "success, unpack-fails, disk-full or boot-fails")
+  auto* one = app.add_option("--scenario", scenario, "success, unpack-fails, disk-full or boot-fails (default: all)")
       ->check(CLI::IsMember({"success", "unpack-fails", "disk-full", "boot-fails"}));
-  app.add_flag("--all", all, "Every scenario (success with a container and with a loose pack)");
+  app.add_flag("--all", all, "Every scenario, success with a container and with a loose pack (the default)");
   app.add_option("--points", options.maxPoints, "Points at most (an even sample when there are more operations)")
       ->check(CLI::Range(1, 1000000));
   app.add_option("--seed", options.seed, "Where a cut write ends");
   app.add_option("--only", options.only, "Only these points")->delimiter(',');
   app.add_option("--keep", options.keepDir, "Copy the unit of each failed run into this folder");
-  app.add_flag("--loose", options.loosePack, "The kit is a lone application pack instead of a container");
+  auto* loose = app.add_flag("--loose", options.loosePack, "The kit is a lone application pack instead of a container");
   app.add_flag("-v,--verbose", verbose, "A line for every point");
   CLI11_PARSE(app, argc, argv);
   if (verbose) options.progress = &std::cout;
 
   std::vector<std::pair<PowerCutScenario, bool>> runs;
-  if (all) {
+  if (all || (one->count() == 0 && loose->count() == 0)) {
     runs = {{PowerCutScenario::Success, false}, {PowerCutScenario::Success, true},
             {PowerCutScenario::UnpackFails, false}, {PowerCutScenario::DiskFull, false},
             {PowerCutScenario::BootFails, false}};

@@ -36,6 +36,23 @@ std::string LastBootLine(const RunResult& run) {
   return text.substr(0, text.find('\n'));
 }
 
+std::vector<std::string> Differences(const Tree& want, const Tree& got) {
+  std::vector<std::string> parts;
+  for (const auto& [path, bytes] : want) {
+    auto it = got.find(path);
+    if (it == got.end()) {
+      parts.push_back("missing " + path);
+    } else if (it->second != bytes) {
+      parts.push_back("changed " + path + " (" + std::to_string(it->second.size()) + " of " +
+                      std::to_string(bytes.size()) + " bytes)");
+    }
+  }
+  for (const auto& [path, bytes] : got) {
+    if (!want.count(path)) parts.push_back("extra " + path);
+  }
+  return parts;
+}
+
 }  // namespace
 
 UpdateFiles UpdateFilesOf(const std::string& unitDir) {
@@ -69,19 +86,7 @@ std::string BootFault(const RunResult& run) {
 }
 
 std::string TreeDifference(const Tree& want, const Tree& got) {
-  std::vector<std::string> parts;
-  for (const auto& [path, bytes] : want) {
-    auto it = got.find(path);
-    if (it == got.end()) {
-      parts.push_back("missing " + path);
-    } else if (it->second != bytes) {
-      parts.push_back("changed " + path + " (" + std::to_string(it->second.size()) + " of " +
-                      std::to_string(bytes.size()) + " bytes)");
-    }
-  }
-  for (const auto& [path, bytes] : got) {
-    if (!want.count(path)) parts.push_back("extra " + path);
-  }
+  const std::vector<std::string> parts = Differences(want, got);
   std::string text;
   const size_t shown = 4;
   for (size_t i = 0; i < parts.size() && i < shown; ++i) text += (i ? "; " : "") + parts[i];
@@ -90,12 +95,20 @@ std::string TreeDifference(const Tree& want, const Tree& got) {
 }
 
 std::string ApplicationFault(const UpdateFiles& before, const std::vector<Tree>& newApps, const UpdateFiles& after) {
-  bool whole = after.app == before.app;
-  for (const Tree& app : newApps) whole = whole || (!app.empty() && after.app == app);
-  if (!whole) {
+  // Told against the nearest application, the one it differs from least.
+  const Tree* nearest = &before.app;
+  const char* name = "the old";
+  for (const Tree& app : newApps) {
+    if (app.empty()) continue;
+    if (Differences(app, after.app).size() < Differences(*nearest, after.app).size()) {
+      nearest = &app;
+      name = "a new";
+    }
+  }
+  if (after.app != *nearest) {
     if (after.app.empty()) return "the application folder is missing or empty";
-    return "the application folder is neither the old nor the new application (against the old: " +
-           TreeDifference(before.app, after.app) + ")";
+    return std::string("the application folder is neither the old nor the new application (against ") + name +
+           ": " + TreeDifference(*nearest, after.app) + ")";
   }
   if (after.user != before.user) return "user files on NandFlash changed: " + TreeDifference(before.user, after.user);
   return "";
