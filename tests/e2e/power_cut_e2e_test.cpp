@@ -4,6 +4,9 @@
 #include "tests/e2e/power_cut_campaign.h"
 
 namespace hu::e2e {
+
+void PrintTo(PowerCutScenario scenario, std::ostream* os) { *os << ScenarioName(scenario); }
+
 namespace {
 
 void ExpectAllSurvived(const PowerCutReport& report) {
@@ -31,12 +34,12 @@ class PowerCutUnluckyE2E : public ::testing::TestWithParam<PowerCutScenario> {};
 TEST_P(PowerCutUnluckyE2E, UnitKeepsAWholeApplicationAtSpreadPoints) {
   PowerCutCampaignOptions options;
   options.scenario = GetParam();
-  options.maxPoints = 3;
+  options.maxPoints = 4;
   options.seed = 7;
   PowerCutReport report = RunPowerCutCampaign(options);
   if (!report.skipped.empty()) GTEST_SKIP() << report.skipped;
   ASSERT_EQ(report.setupError, "");
-  EXPECT_EQ(report.runs, 3);
+  EXPECT_EQ(report.runs, 4);
   ExpectAllSurvived(report);
 }
 
