@@ -9,7 +9,8 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 }
 
 std::string ParentPath(const std::string& path) {
-  size_t cut = path.find_last_of('\\');
+  // The device's file system takes either separator.
+  size_t cut = path.find_last_of("\\/");
   return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
@@ -17,9 +18,9 @@ bool CreateDirTree(Files& files, const std::string& path) {
   if (IsDirectoryEntry(files.GetAttributes(path))) return true;
   std::string whole = path;
   // A trailing separator would make the last attempt repeat the one before.
-  while (whole.size() > 1 && whole.back() == '\\') whole.pop_back();
+  while (whole.size() > 1 && (whole.back() == '\\' || whole.back() == '/')) whole.pop_back();
   for (size_t i = 1; i < whole.size(); ++i) {
-    if (whole[i] == '\\') files.CreateDirectory(whole.substr(0, i));
+    if (whole[i] == '\\' || whole[i] == '/') files.CreateDirectory(whole.substr(0, i));
   }
   return files.CreateDirectory(whole);
 }

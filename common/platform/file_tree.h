@@ -7,7 +7,8 @@ namespace hu {
 
 // `dir` and `name` joined by one backslash.
 std::string JoinPath(const std::string& dir, const std::string& name);
-// The folder part of `path`: up to (not including) its last backslash; "" when none.
+// The folder part of `path`: up to (not including) its last backslash or
+// slash; "" when none.
 std::string ParentPath(const std::string& path);
 
 // True at once when `path` is an existing folder; otherwise tries to create
@@ -15,9 +16,13 @@ std::string ParentPath(const std::string& path);
 // the last attempt (the whole path).
 bool CreateDirTree(Files& files, const std::string& path);
 
-// A file or folder attribute word that names a folder.
+// A file or folder attribute word that names a folder a walk goes into. A
+// link to a folder is not one: walks delete or skip links, never follow them
+// (a link to an ancestor would never end, one to another partition would
+// take its files along).
 inline bool IsDirectoryEntry(uint32_t attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 // One file of a tree copy: with `overwrite` false a file already at `to` is

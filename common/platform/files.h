@@ -14,6 +14,7 @@ enum : uint32_t {
   FILE_ATTRIBUTE_DIRECTORY = 0x10,
   FILE_ATTRIBUTE_ARCHIVE = 0x20,
   FILE_ATTRIBUTE_NORMAL = 0x80,
+  FILE_ATTRIBUTE_REPARSE_POINT = 0x400,  // a link: acted on itself, never walked into
   INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu,
 };
 
@@ -31,6 +32,11 @@ enum class FileCreate {
 };
 
 enum class SeekFrom { Begin, Current, End };
+
+// The longest device path, in UTF-16 units, a file operation takes (the
+// device's MAX_PATH less its terminator); longer ones fail with
+// ERROR_FILENAME_EXCED_RANGE.
+constexpr size_t kMaxDevicePath = 259;
 
 // An open file. Paths are device paths ("\dravik\$KVR$\App\x.cfg"), UTF-8.
 class File {

@@ -10,6 +10,7 @@
 #include "sysmend/packages/auk_unzip.h"
 #include "sysmend/packages/back_up_dir.h"
 #include "sysmend/packages/delete_tree.h"
+#include "sysmend/packages/dir_oper.h"
 #include "sysmend/packages/incremental_packs.h"
 #include "sysmend/packages/pack_unzip.h"
 #include "sysmend/packages/public_ver_checker.h"
@@ -30,10 +31,40 @@ CBackUpDir CAppUpdater::MakePair(const std::string& source, const std::string& b
   CBackUpDir pair(files_, clock_, source, backup);
   pair.SetCallback([this](uint32_t kind, const BackUpProgress& r, void*) { BackupProgress(kind, r.operation, r.percentage); },
                    nullptr);
+  // The updater's folder holds the backups and the flags: when it lies in a
+  // partition, that partition's backup must not copy it, nor clearing delete it.
+  pair.SetKept({ModuleDir()});
   return pair;
 }
 
+std::string CAppUpdater::ModuleDir() const {
+  std::string dir = moduleFolder_;
+  while (dir.size() > 1 && dir.back() == '\\') dir.pop_back();
+  return dir;
+}
+
 bool CAppUpdater::Exists(const std::string& path) { return files_.GetAttributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool CAppUpdater::IsPlainDir(const std::string& path) {
+  return files_.GetAttributes(path) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
+bool CAppUpdater::BackupHoldsOldApp() {
+  std::string backedUp = DravikBackup() + "\\$KVR$\\App";
+  if (!Exists(backedUp)) return false;
+  if (!Exists(kAppOldDir)) return true;
+  CDirOper walk(files_, clock_);
+  DirMeasure old = walk.Measure(kAppOldDir, false);
+  DirMeasure copy = walk.Measure(backedUp, false);
+  return old.files == copy.files && old.size == copy.size;
+}
+
+void CAppUpdater::DeleteBackups(CBackUpDir& dravik, CBackUpDir& nand) {
+  m_bFirstDelete = true;
+  dravik.DeleteBackup();
+  m_bFirstDelete = false;
+  nand.DeleteBackup();
+}
 
 bool CAppUpdater::WriteFlag(const std::string& path, const char* text, size_t bytes) {
   std::unique_ptr<File> f = files_.Open(path, FileAccess::ReadWrite, FileCreate::CreateAlways, 0);
@@ -49,18 +80,18 @@ bool CAppUpdater::WriteFlag(const std::string& path, const char* text, size_t by
   return ok;
 }
 
-void CAppUpdater::WriteAppUpdatedFlags() {
+bool CAppUpdater::WriteAppUpdatedFlags() {
   static const char kScreen[] = "Screen Check Flag!";
   static const char kSuccess[] = "app Update Flag!";
-  if (!WriteFlag(kScreenCheckFlag, kScreen, sizeof kScreen)) return;
-  if (WriteFlag(kSuccessFlag, kSuccess, sizeof kSuccess)) {
-    Trace("##### create App_Update_Flag_File = %s suc \r\n", kSuccessFlag);
-  }
+  if (!WriteFlag(kScreenCheckFlag, kScreen, sizeof kScreen)) return false;
+  if (!WriteFlag(kSuccessFlag, kSuccess, sizeof kSuccess)) return false;
+  Trace("##### create App_Update_Flag_File = %s suc \r\n", kSuccessFlag);
+  return true;
 }
 
-void CAppUpdater::WriteAppFailedFlag() {
+bool CAppUpdater::WriteAppFailedFlag() {
   static const char kFailed[] = "App_Update_Failed_Flag!";
-  WriteFlag(FailureFlag(), kFailed, sizeof kFailed);
+  return WriteFlag(FailureFlag(), kFailed, sizeof kFailed);
 }
 
 void CAppUpdater::DeleteAppFailedFlag() {
@@ -134,18 +165,19 @@ bool CAppUpdater::UpdateApp(const PackSlot& slot, bool loosePack, const std::vec
   view_.Panel().AppendLine(text, StepPanel::kBlack, true, false, false);
   view_.SetProgress(2);
   view_.Repaint();
-  // The previous application stays in App_old until the new one is complete,
-  // so that a failed unpack never leaves the unit without an application.
+  // The previous application stays in App_old until the new one is complete
+  // unless the backup holds it (see PhaseTwo), so that a failed unpack never
+  // leaves the unit without an application.
   uint32_t result = 0;
+  CAukUnzip unzip(files_, clock_, codePage_);
+  unzip.SetCallback(
+      [this](uint32_t, const PackProgress& report, void*) { BackupProgress(0, report.percentage, report.result); },
+      nullptr);
   if (loosePack) {
     std::vector<std::string> ordered = loosePacks;
     SortPacksByVersion(ordered);
-    result = ExtractIncrementalPacks(files_, codePage_, ordered, kAppDir) ? kPackOk : kPackNoIndex;
+    result = unzip.UnzipList(ordered, kAppDir);
   } else {
-    CAukUnzip unzip(files_, clock_, codePage_);
-    unzip.SetCallback(
-        [this](uint32_t, const PackProgress& report, void*) { BackupProgress(0, report.percentage, report.result); },
-        nullptr);
     unzip.SetOffset(slot.offset);
     result = unzip.Unzip(slot.path, kAppDir);
   }
@@ -174,30 +206,88 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne() {
       panel.AppendLine("nandflash prartition back up failed!", StepPanel::kRed, true, false, true);
     }
     if (!ok) return Outcome::kBackupFailed;
+  } else if (Exists(DravikBackup()) || Exists(NandFlashBackup())) {
+    // Left by an earlier run: they belong to no update now, and a failure of
+    // this one must not put them over the partitions.
+    DeleteBackups(dravik, nand);
   }
   if (Exists(kAppOldDir)) {
     // Left from an earlier run: stale after a completed update (the success
     // flag is there), otherwise the folder in App is an interrupted unpack.
     if (Exists(kSuccessFlag)) {
-      DeleteTree(files_, clock_, kAppOldDir);
-    } else {
-      DeleteTree(files_, clock_, kAppDir);
+      PurgeTree(files_, clock_, kAppOldDir);
+    } else if (PurgeTree(files_, clock_, kAppDir)) {
       return Outcome::kRenamed;
     }
   }
-  if (!files_.MoveFile(kAppDir, kAppOldDir)) {
+  if (Exists(kAppOldDir) || !files_.MoveFile(kAppDir, kAppOldDir)) {
     Trace(" MoveFile  Update_KitPath =%s Update_KitPath_OLD = %s failed!! errcode = %d \r\n", kAppDir, kAppOldDir,
-          static_cast<int>(GetLastError()));
+          static_cast<int>(Exists(kAppOldDir) ? ERROR_ALREADY_EXISTS : GetLastError()));
+    // Rebooting would only bring the same refusal at every start.
+    if (Exists(DravikBackup()) || Exists(NandFlashBackup())) DeleteBackups(dravik, nand);
+    view_.Panel().AppendLine("App updated Failed! ", StepPanel::kRed, true, false, true);
+    return Outcome::kStuck;
   }
   return Outcome::kRenamed;
 }
 
-void CAppUpdater::PutBackOldApp() {
-  if (!Exists(kAppOldDir)) return;
-  DeleteTree(files_, clock_, kAppDir);
+bool CAppUpdater::PutBackOldApp() {
+  if (!Exists(kAppOldDir)) return false;
+  PurgeTree(files_, clock_, kAppDir);
   if (!files_.MoveFile(kAppOldDir, kAppDir)) {
     Trace(" MoveFile  Update_KitPath =%s Update_KitPath_OLD = %s failed!! errcode = %d \r\n", kAppOldDir, kAppDir,
           static_cast<int>(GetLastError()));
+    return false;
+  }
+  return true;
+}
+
+bool CAppUpdater::PendingAppPhase() {
+  if (!Exists(kAppOldDir)) return false;
+  // Moved aside and not replaced, or replaced only in part (an unpack cut
+  // short leaves no success flag).
+  return !IsPlainDir(kAppDir) || !Exists(kSuccessFlag);
+}
+
+void CAppUpdater::RollBackPendingPhase() {
+  if (!PendingAppPhase()) return;
+  Trace("CAppUpdater::RollBackPendingPhase no second phase for %s, putting it back\r\n", kAppOldDir);
+  if (!PutBackOldApp()) return;
+  if (!WriteAppUpdatedFlags()) return;
+  CBackUpDir dravik = MakePair(kDravik, DravikBackup());
+  CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  if (Exists(DravikBackup()) || Exists(NandFlashBackup())) DeleteBackups(dravik, nand);
+}
+
+void CAppUpdater::RecoverFromFailedUnpack(bool flagged) {
+  StepPanel& panel = view_.Panel();
+  // What the failed unpack wrote goes first: on a full disk the flags below
+  // need its room.
+  PurgeTree(files_, clock_, kAppDir);
+  CBackUpDir dravik = MakePair(kDravik, DravikBackup());
+  CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  bool haveBackups = Exists(DravikBackup() + "\\$KVR$\\App");
+  // With the failure flag down, a power loss from here on is recovered at the
+  // next start; without it the partitions are not cleared.
+  bool recoverable = haveBackups && (flagged || WriteAppFailedFlag());
+  view_.NoticeAppUdpateResult(2);
+  panel.AppendLine("Recovering App...!", StepPanel::kRed, true, false, false);
+  if (recoverable) {
+    dravik.DeleteSource();
+    nand.DeleteSource();
+    m_bFirstRestore = true;
+    dravik.Restore(false);
+    m_bFirstRestore = false;
+    nand.Restore(false);
+    if (WriteAppUpdatedFlags()) {
+      DeleteBackups(dravik, nand);
+      PurgeTree(files_, clock_, kAppOldDir);
+      DeleteAppFailedFlag();
+    }
+  } else {
+    // The previous application is still in App_old.
+    PutBackOldApp();
+    if (WriteAppUpdatedFlags() && haveBackups) DeleteBackups(dravik, nand);
   }
 }
 
@@ -210,47 +300,31 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
   }
   CBackUpDir dravik = MakePair(kDravik, DravikBackup());
   CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
-  bool haveBackups = Exists(DravikBackup()) || Exists(NandFlashBackup());
+  // The old application's room is wanted for the new one; it may go once the
+  // backup holds it and the failure flag says to recover from the backups.
+  bool flagged = BackupHoldsOldApp() && WriteAppFailedFlag();
+  if (flagged) PurgeTree(files_, clock_, kAppOldDir);
 
   if (UpdateApp(slot, loosePack, loosePacks)) {
     DeleteTree(files_, clock_, "\\NANDFlash\\$KVR$");
     view_.NoticeAppUdpateResult(1);
-    if (loosePack) {
+    bool haveBackups = Exists(DravikBackup()) || Exists(NandFlashBackup());
+    if (loosePack && haveBackups) {
       m_bFirstRestore = true;
       dravik.Restore(false);
       m_bFirstRestore = false;
       nand.Restore(false);
     }
-    WriteAppUpdatedFlags();
-    m_bFirstDelete = true;
-    dravik.DeleteBackup();
-    m_bFirstDelete = false;
-    nand.DeleteBackup();
-    DeleteTree(files_, clock_, kAppOldDir);
+    // Until the success flag is down, an interruption recovers the old
+    // application; after it, nothing of the old one is needed.
+    if (WriteAppUpdatedFlags()) {
+      if (haveBackups) DeleteBackups(dravik, nand);
+      PurgeTree(files_, clock_, kAppOldDir);
+      if (flagged) DeleteAppFailedFlag();
+    }
     panel.AppendLine("App updated OK ! ", StepPanel::kBlack, true, false, true);
   } else {
-    WriteAppFailedFlag();
-    view_.NoticeAppUdpateResult(2);
-    panel.AppendLine("Recovering App...!", StepPanel::kRed, true, false, false);
-    if (haveBackups) {
-      dravik.DeleteSource();
-      nand.DeleteSource();
-      m_bFirstRestore = true;
-      dravik.Restore(false);
-      m_bFirstRestore = false;
-      nand.Restore(false);
-    } else {
-      // Without backups, clearing the partitions would lose everything; the
-      // previous application is still in App_old.
-      PutBackOldApp();
-    }
-    WriteAppUpdatedFlags();
-    m_bFirstDelete = true;
-    dravik.DeleteBackup();
-    m_bFirstDelete = false;
-    nand.DeleteBackup();
-    DeleteTree(files_, clock_, kAppOldDir);
-    DeleteAppFailedFlag();
+    RecoverFromFailedUnpack(flagged);
     panel.AppendLine("App updated Failed! ", StepPanel::kRed, true, false, true);
   }
   clock_.Sleep(1000);
@@ -259,21 +333,25 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
 }
 
 CAppUpdater::Outcome CAppUpdater::Run(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks) {
-  if (files_.GetAttributes(kAppDir) == FILE_ATTRIBUTE_DIRECTORY) return PhaseOne();
+  if (IsPlainDir(kAppDir)) return PhaseOne();
   return PhaseTwo(slot, loosePack, loosePacks);
 }
 
 void CAppUpdater::RecoverApp() {
   CBackUpDir dravik = MakePair(kDravik, DravikBackup());
   CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  // The backup holds the whole old application: files of a new one cut short
+  // must not stay mixed into it.
+  if (Exists(DravikBackup() + "\\$KVR$\\App")) PurgeTree(files_, clock_, kAppDir);
   m_bFirstRestore = true;
   dravik.Restore(true);
   m_bFirstRestore = false;
   nand.Restore(true);
-  m_bFirstDelete = true;
-  dravik.DeleteBackup();
-  m_bFirstDelete = false;
-  nand.DeleteBackup();
+  // The backups go only once the flags say the recovery is done: a power
+  // loss before that recovers again from whole backups.
+  if (!WriteAppUpdatedFlags()) return;
+  DeleteBackups(dravik, nand);
+  PurgeTree(files_, clock_, kAppOldDir);
   DeleteAppFailedFlag();
 }
 

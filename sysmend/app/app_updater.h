@@ -27,6 +27,7 @@ class CAppUpdater {
     kRenamed,        // phase 1 done: the application was moved aside, reboot next
     kInstalled,      // phase 2 ran: new application in place, or the old one restored
     kBackupFailed,   // phase 1 could not back up; the installed application is untouched
+    kStuck,          // phase 1 could not move the application aside; untouched, no reboot
   };
 
   CAppUpdater(Files& files, Clock& clock, CodePage& codePage, UpdateView& view, const std::string& moduleFolder);
@@ -39,8 +40,13 @@ class CAppUpdater {
   void BackupProgress(uint32_t mode, uint32_t first, uint32_t second);
   bool NeedAppRecovery();
   void RecoverApp();
-  void WriteAppUpdatedFlags();
-  void WriteAppFailedFlag();
+  // Whether an application update was left between its phases: the
+  // application moved aside and not (or not wholly) replaced.
+  bool PendingAppPhase();
+  // Puts the application moved aside back when no second phase will come.
+  void RollBackPendingPhase();
+  bool WriteAppUpdatedFlags();
+  bool WriteAppFailedFlag();
   void DeleteAppFailedFlag();
 
   uint32_t m_nAppUpdateErr = 17;
@@ -53,10 +59,16 @@ class CAppUpdater {
  private:
   CBackUpDir MakePair(const std::string& source, const std::string& backup);
   bool Exists(const std::string& path);
+  bool IsPlainDir(const std::string& path);
+  // Whether the Dravik backup holds the whole application moved aside.
+  bool BackupHoldsOldApp();
+  void DeleteBackups(CBackUpDir& dravik, CBackUpDir& nand);
+  std::string ModuleDir() const;
   bool WriteFlag(const std::string& path, const char* text, size_t bytes);
   Outcome PhaseOne();
   Outcome PhaseTwo(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
-  void PutBackOldApp();
+  bool PutBackOldApp();
+  void RecoverFromFailedUnpack(bool haveBackups);
 
   Files& files_;
   Clock& clock_;

@@ -7,12 +7,19 @@
 
 namespace hu {
 
-std::string FileTitleOf(const std::string& path) {
+namespace {
+std::string TitleBefore(const std::string& path, bool lastDot) {
   size_t slash = path.rfind('\\');
   size_t start = slash == std::string::npos ? 0 : slash + 1;
-  size_t dot = path.find('.', start);
+  size_t dot = lastDot ? path.rfind('.') : path.find('.', start);
+  if (dot != std::string::npos && dot < start) dot = std::string::npos;
   return dot == std::string::npos ? path.substr(start) : path.substr(start, dot - start);
 }
+}  // namespace
+
+std::string FileTitleOf(const std::string& path) { return TitleBefore(path, true); }
+
+std::string LogoTitleOf(const std::string& path) { return TitleBefore(path, false); }
 
 uint32_t FileSizeOf(Files& files, const std::string& path) {
   std::unique_ptr<File> f = files.Open(path, FileAccess::Read, FileCreate::OpenExisting, FILE_SHARE_READ);
@@ -36,7 +43,7 @@ bool CPacksShearcher::Classify(const std::string& path, uint32_t* kind) {
   } else if (ext == "aukinc") {
     *kind = kPackIncremental;
   } else if (ext == "bmp") {
-    std::string title = AsciiLower(FileTitleOf(path));
+    std::string title = AsciiLower(LogoTitleOf(path));
     if (title == "logo1") {
       *kind = kPackLogo1;
     } else if (title == "logo2") {

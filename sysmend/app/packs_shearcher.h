@@ -35,7 +35,10 @@ void FillSlotFromPack(Files& files, PackSlot& slot, PackInfo& info);
 // Size of a file, 0 when it cannot be opened.
 uint32_t FileSizeOf(Files& files, const std::string& path);
 
-// Name between the last backslash and the following '.' (the file title).
+// The file title: the name without its folder and its extension (the text
+// after the last '.'), so "1.1.1.aukinc" is "1.1.1".
 std::string FileTitleOf(const std::string& path);
+// A logo's title: the name up to the first '.' after the last backslash.
+std::string LogoTitleOf(const std::string& path);
 
 }  // namespace hu

@@ -160,8 +160,13 @@ bool CSysmendDlg::OnCommand(int id) {
     case IDC_CHECK_FORMAT:
       OnFormatClicked();
       return true;
+    case IDCANCEL:
+      // Leaving by hand between the two phases must not leave the unit
+      // without its application.
+      m_appUpdater.RollBackPendingPhase();
+      return false;  // and the dialog closes
     default:
-      return false;  // IDCANCEL closes the dialog
+      return false;
   }
 }
 

@@ -18,6 +18,7 @@ void CSysmendDlg::SearchUpdateFiles() {
   EnableButtons(false);
   std::string packsPath = GetUpdatePacksPath(platform_.processes().GetModuleFileName());
   if (m_shearcher.ShearchPacksInfoVec(packsPath) && CheckUpdatePacks() && PreparePackSlots()) {
+    if (!m_plan.slots[kSlotApp].present && !m_plan.loosePack) m_appUpdater.RollBackPendingPhase();
     EnableButtons(true);
     if (m_bAutoUpdate) {
       ShowFullScreenTopmost();
@@ -28,6 +29,9 @@ void CSysmendDlg::SearchUpdateFiles() {
     return;
   }
   m_bPacksReady = false;
+  // An application moved aside by a first phase whose second will not come
+  // (the kit is gone or now refused) goes back in place.
+  m_appUpdater.RollBackPendingPhase();
   if (m_bAutoUpdate) {
     if (!m_plan.slots[kSlotApp].present) NoticeAppUdpateResult(2);
     CloseDialog();
@@ -149,7 +153,7 @@ void CSysmendDlg::DoSystemUpdate() {
   }
   if (appSlot) {
     CAppUpdater::Outcome outcome = m_appUpdater.Run(slots[kSlotApp], m_plan.loosePack, m_plan.loosePacks);
-    if (outcome == CAppUpdater::Outcome::kBackupFailed) {
+    if (outcome == CAppUpdater::Outcome::kBackupFailed || outcome == CAppUpdater::Outcome::kStuck) {
       GetDesktop().EndWaitCursor();
       if (flashed) {
         m_panel.AppendLine("system will reboot after 3 seconds !", StepPanel::kBlack, true, false, false);

@@ -6,6 +6,7 @@
 #include "common/platform/trace.h"
 #include "sysmend/packages/delete_tree.h"
 #include "common/platform/file_tree.h"
+#include "sysmend/packages/incremental_packs.h"
 
 namespace hu {
 
@@ -39,13 +40,40 @@ uint32_t CAukUnzip::Unzip(const std::string& packPath, const std::string& target
     Report(result);
     return result;
   }
-  result = m_pPackUnzip->GetTotalSize(&m_nTotalSize) ? CheckDiskRoom() : kPackNoInfo;
+  uint32_t total = 0;
+  result = kPackNoInfo;
+  if (m_pPackUnzip->GetTotalSize(&total)) {
+    m_nTotalSize = total;
+    result = CheckDiskRoom();
+  }
   if (result != kPackOk) {
     Report(result);
     return result;
   }
   m_pPackUnzip->SetCallback(m_pCallback, m_pContext);
   return m_pPackUnzip->DoUnzipPack(m_strTargetDir);
+}
+
+uint32_t CAukUnzip::UnzipList(const std::vector<std::string>& packPaths, const std::string& targetDir) {
+  m_strTargetDir = targetDir;
+  uint32_t result = packPaths.empty() ? kPackNoIndex : kPackOk;
+  m_nTotalSize = 0;
+  for (const std::string& path : packPaths) {
+    if (result != kPackOk) break;
+    CPackUnzip pack(files_, codePage_, path);
+    uint32_t total = 0;
+    result = pack.CheckZipPack();
+    if (result == kPackOk && !pack.GetTotalSize(&total)) result = kPackNoInfo;
+    m_nTotalSize += total;
+  }
+  if (result == kPackOk) result = CheckDiskRoom();
+  if (result != kPackOk) {
+    Report(result);
+    return result;
+  }
+  return ExtractIncrementalPacks(files_, codePage_, packPaths, targetDir, [this](uint32_t percentage, uint32_t r) {
+    if (m_pCallback) m_pCallback(0, PackProgress{percentage, r}, m_pContext);
+  });
 }
 
 bool CAukUnzip::QueryRoom(DiskSpace* space) {

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
@@ -22,6 +23,10 @@ class CAukUnzip {
   void SetOffset(uint32_t offset) { m_nOffset = offset; }
 
   uint32_t Unzip(const std::string& packPath, const std::string& targetDir);
+  // The same for a list of incremental packs, ordered highest version first,
+  // merged as ExtractIncrementalPacks does; the room check asks for the sum of
+  // their declared sizes.
+  uint32_t UnzipList(const std::vector<std::string>& packPaths, const std::string& targetDir);
   uint32_t CheckDiskRoom();
 
   // Bytes of files that stayed below the target after it was cleared.
@@ -38,7 +43,7 @@ class CAukUnzip {
   PackCallback m_pCallback;
   void* m_pContext = nullptr;
   std::unique_ptr<CPackUnzip> m_pPackUnzip;
-  uint32_t m_nTotalSize = 0;
+  uint64_t m_nTotalSize = 0;
   uint64_t m_ullRunningTotal = 0;
   std::string m_strTargetDir;
   uint32_t m_nOffset = 0;

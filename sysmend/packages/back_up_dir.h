@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
@@ -27,6 +28,8 @@ class CBackUpDir {
   CBackUpDir(Files& files, Clock& clock, const std::string& sourceDir, const std::string& backupDir);
 
   void SetCallback(BackUpCallback callback, void* context);
+  // Folders inside the source that backups, restores and deletions leave alone.
+  void SetKept(std::vector<std::string> folders) { m_dirOper.SetKept(std::move(folders)); }
 
   uint32_t Backup();
   uint32_t Restore(bool overwrite);

@@ -11,4 +11,10 @@ namespace hu {
 // file. True when `path` itself was removed.
 bool DeleteTree(Files& files, Clock& clock, const std::string& path);
 
+// Deletes the updater's own folder `path` (an application folder) whatever
+// its entries' attributes: read-only, hidden and system bits are cleared
+// first, links are deleted as links and never followed. True when nothing is
+// left at `path`.
+bool PurgeTree(Files& files, Clock& clock, const std::string& path);
+
 }  // namespace hu

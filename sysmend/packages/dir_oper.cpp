@@ -1,12 +1,57 @@
 #include "dir_oper.h"
 
 #include "common/platform/file_tree.h"
+#include "common/platform/text.h"
 
 namespace hu {
 
 namespace {
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+std::string Trimmed(std::string path) {
+  while (path.size() > 1 && path.back() == '\\') path.pop_back();
+  return path;
+}
 }  // namespace
+
+bool CDirOper::IsKept(const std::string& path) const {
+  for (const std::string& kept : m_kept) {
+    if (EqualsNoCase(Trimmed(kept), Trimmed(path))) return true;
+  }
+  return false;
+}
+
+bool CDirOper::HoldsKept(const std::string& path) const {
+  std::string prefix = Trimmed(path) + "\\";
+  for (const std::string& kept : m_kept) {
+    std::string k = Trimmed(kept);
+    if (k.size() > prefix.size() && EqualsNoCase(k.substr(0, prefix.size()), prefix)) return true;
+  }
+  return false;
+}
+
+void CDirOper::CopyLevel(const std::string& source, const std::string& target, bool overwrite,
+                         const std::function<void()>& onFile) {
+  // Only the folders on the way to a kept one are walked here; the rest goes
+  // through the file system's own tree copy.
+  if (!HoldsKept(source)) {
+    files_.CopyTree(source, target, overwrite, onFile);
+    return;
+  }
+  FindData fd;
+  auto find = files_.FindFirst(JoinPath(source, "*.*"), &fd);
+  if (!find) return;
+  hu::CreateDirTree(files_, target);
+  do {
+    std::string from = JoinPath(source, fd.name);
+    if (IsDirectoryEntry(fd.attributes)) {
+      if (!IsDotEntry(fd.name) && !IsKept(from)) CopyLevel(from, JoinPath(target, fd.name), overwrite, onFile);
+      continue;
+    }
+    CopyTreeFile(files_, from, JoinPath(target, fd.name), overwrite);
+    onFile();
+  } while (find->Next(&fd));
+}
 
 CDirOper::CDirOper(Files& files, Clock& clock) : files_(files), clock_(clock) {}
 
@@ -26,7 +71,7 @@ DirMeasure CDirOper::Measure(const std::string& path, bool topOnly) {
   if (!find) return m;
   do {
     if (IsDirectoryEntry(fd.attributes)) {
-      if (!topOnly && !IsDotEntry(fd.name)) {
+      if (!topOnly && !IsDotEntry(fd.name) && !IsKept(JoinPath(path, fd.name))) {
         DirMeasure below = Measure(JoinPath(path, fd.name), false);
         m.files += below.files;
         m.size += below.size;
@@ -54,7 +99,7 @@ uint32_t CDirOper::CopyDir(const std::string& source, const std::string& target,
   m_nCopyTotal = total;
   if (m_nCopyTotal == 0) return 1;
   m_nCopyCount = 0;
-  files_.CopyTree(source, target, overwrite, [this] {
+  CopyLevel(source, target, overwrite, [this] {
     ++m_nCopyCount;
     Report(kCopy, m_nCopyTotal, m_nCopyCount);
     clock_.Sleep(kFilePauseMs);
@@ -79,7 +124,7 @@ void CDirOper::DeleteLevel(const std::string& path) {
   do {
     std::string full = JoinPath(path, fd.name);
     if (IsDirectoryEntry(fd.attributes)) {
-      if (!IsDotEntry(fd.name)) DeleteLevel(full);
+      if (!IsDotEntry(fd.name) && !IsKept(full)) DeleteLevel(full);
       continue;
     }
     files_.DeleteFile(full);

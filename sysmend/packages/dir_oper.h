@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
@@ -33,6 +34,10 @@ class CDirOper {
   CDirOper(Files& files, Clock& clock);
 
   void SetCallback(DirOperCallback callback, void* context);
+  // Folders the walks leave alone wherever they lie in a walked tree: not
+  // measured, not copied (a backup kept inside the tree it copies would copy
+  // itself for ever), not deleted.
+  void SetKept(std::vector<std::string> folders) { m_kept = std::move(folders); }
 
   uint32_t CountFiles(const std::string& path, bool topOnly);
   uint32_t GetDirSize(const std::string& path);
@@ -48,6 +53,11 @@ class CDirOper {
  private:
   void DeleteLevel(const std::string& path);
   void Report(uint32_t operation, uint32_t total, uint32_t handled);
+  bool IsKept(const std::string& path) const;
+  // Whether a kept folder lies strictly below `path`.
+  bool HoldsKept(const std::string& path) const;
+  void CopyLevel(const std::string& source, const std::string& target, bool overwrite,
+                 const std::function<void()>& onFile);
 
   Files& files_;
   Clock& clock_;
@@ -57,6 +67,7 @@ class CDirOper {
   uint32_t m_nCopyCount = 0;
   uint32_t m_nDeleteTotal = 0;
   uint32_t m_nDeleteCount = 0;
+  std::vector<std::string> m_kept;
 };
 
 }  // namespace hu

@@ -37,7 +37,7 @@ std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (start <= path.size()) {
-    size_t end = path.find('\\', start);
+    size_t end = path.find_first_of("\\/", start);
     if (end == std::string::npos) end = path.size();
     if (end > start) parts.push_back(path.substr(start, end - start));
     start = end + 1;
@@ -63,40 +63,63 @@ struct PackFile {
   std::unique_ptr<File> file;
 };
 
-bool ExtractDir(Files& files, std::vector<PackFile>& packs, const TreeDir& dir, const std::string& targetDir) {
+struct Extraction {
+  Files& files;
+  std::vector<PackFile>& packs;
+  const std::string& targetDir;
+  const std::function<void(uint32_t, uint32_t)>& progress;
+  uint64_t entries = 0;
+  uint64_t done = 0;
+};
+
+uint64_t CountEntries(const TreeDir& dir) {
+  uint64_t n = dir.files.size();
+  for (const auto& sub : dir.dirs) n += CountEntries(*sub.second);
+  return n;
+}
+
+uint32_t ExtractDir(Extraction& x, const TreeDir& dir) {
   for (const auto& entry : dir.files) {
-    PackFile& pack = packs[entry.pack];
+    PackFile& pack = x.packs[entry.pack];
     if (!pack.file) {
-      pack.file = files.Open(pack.path, FileAccess::Read, FileCreate::OpenExisting, 0);
+      pack.file = x.files.Open(pack.path, FileAccess::Read, FileCreate::OpenExisting, 0);
       if (!pack.file) {
         Trace("\n CPackUnzip::OpenZipPack m_strPackPath = %s  nErrCode = %d \n", pack.path.c_str(),
               static_cast<int>(GetLastError()));
-        return false;
+        return kPackOpenFailed;
       }
     }
-    if (ExtractPackMember(files, *pack.file, 0, entry.member, targetDir) != kPackOk) return false;
+    uint32_t result = ExtractPackMember(x.files, *pack.file, 0, entry.member, x.targetDir);
+    ++x.done;
+    uint32_t percentage = static_cast<uint32_t>(x.done * 100 / x.entries);
+    if (x.progress && percentage > 0) x.progress(percentage, result);
+    if (result != kPackOk) return result;
   }
   for (const auto& sub : dir.dirs) {
-    if (!ExtractDir(files, packs, *sub.second, targetDir)) return false;
+    if (uint32_t result = ExtractDir(x, *sub.second)) return result;
   }
-  return true;
+  return kPackOk;
 }
 
 }  // namespace
 
-bool ExtractIncrementalPacks(Files& files, CodePage& codePage, const std::vector<std::string>& packPaths,
-                             const std::string& targetDir) {
+uint32_t ExtractIncrementalPacks(Files& files, CodePage& codePage, const std::vector<std::string>& packPaths,
+                                 const std::string& targetDir,
+                                 const std::function<void(uint32_t percentage, uint32_t result)>& progress) {
   TreeDir root;
   std::vector<PackFile> packs;
   for (size_t i = 0; i < packPaths.size(); ++i) {
     CPackUnzip unzip(files, codePage, packPaths[i]);
-    if (!unzip.OpenZipPack()) return false;
+    if (!unzip.OpenZipPack() || !unzip.MembersFitTotal()) return kPackNoIndex;
     packs.push_back(PackFile{packPaths[i], nullptr});
     for (const auto& group : unzip.Groups()) {
       for (const auto& member : group.members) AddOnce(root, i, member);
     }
   }
-  return ExtractDir(files, packs, root, targetDir);
+  Extraction x{files, packs, targetDir, progress};
+  x.entries = CountEntries(root);
+  if (x.entries == 0) return kPackOk;
+  return ExtractDir(x, root);
 }
 
 }  // namespace hu

@@ -41,9 +41,20 @@ std::string Format(const char* format, const std::string& a) {
 
 class CMamaZip::FileSink : public CMamaZip::Sink {
  public:
-  FileSink(File& file, uint64_t& position, bool& writeError, uint32_t& error)
-      : file_(file), position_(position), writeError_(writeError), error_(error) {}
+  FileSink(File& file, uint64_t& position, bool& writeError, uint32_t& error, uint64_t limit, bool& overLimit)
+      : file_(file), position_(position), writeError_(writeError), error_(error), limit_(limit),
+        overLimit_(overLimit) {}
   bool Put(const uint8_t* data, size_t length) override {
+    if (length > limit_ - std::min(limit_, position_)) {
+      overLimit_ = true;
+      length = static_cast<size_t>(limit_ - std::min(limit_, position_));
+      return PutAll(data, length) && false;
+    }
+    return PutAll(data, length);
+  }
+
+ private:
+  bool PutAll(const uint8_t* data, size_t length) {
     while (length > 0) {
       uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
       uint32_t done = 0;
@@ -66,11 +77,12 @@ class CMamaZip::FileSink : public CMamaZip::Sink {
     return true;
   }
 
- private:
   File& file_;
   uint64_t& position_;
   bool& writeError_;
   uint32_t& error_;
+  uint64_t limit_;
+  bool& overLimit_;
 };
 
 class CMamaZip::MemorySink : public CMamaZip::Sink {
@@ -201,6 +213,7 @@ bool CMamaZip::Operate(const uint8_t* in, size_t length, Sink& out) {
 
 uint32_t CMamaZip::SwapSize(const std::string& target, int mode) {
   m_bWriteError = false;
+  m_bOverLimit = false;
   m_outPos = 0;
   m_sErrorText.clear();
   uint32_t writeErr = ERROR_SUCCESS;
@@ -240,8 +253,14 @@ uint32_t CMamaZip::SwapSize(const std::string& target, int mode) {
             static_cast<int>(GetLastError()));
       return kCreateFailed;
     }
-    FileSink sink(*file, m_outPos, m_bWriteError, writeErr);
+    FileSink sink(*file, m_outPos, m_bWriteError, writeErr, m_outLimit, m_bOverLimit);
     ok = Operate(in, length, sink);
+  }
+  if (m_bOverLimit) {
+    Trace("\n CMamaZip::SwapSize sTargetFileName = %s inflates past its declared %llu bytes !!! \n", target.c_str(),
+          static_cast<unsigned long long>(m_outLimit));
+    m_sErrorText = Format("%s error!CMamaZip::SwapSize\n", m_sOperation);
+    return kFailed;
   }
   if (m_bWriteError) {
     Trace("\n CMamaZip::SwapSize write sTargetFileName = %s Err = %d \n", target.c_str(),

@@ -27,6 +27,10 @@ class CMamaZip {
   // bytes fails without writing past it.
   void SetOutputMemory(uint8_t* buffer, size_t capacity);
   void SetOutputFile();
+  // The most bytes a run may produce (what the kit declared); a stream that
+  // inflates to more stops there and the run fails, so a lying kit cannot
+  // fill the disk.
+  void SetOutputLimit(uint64_t limit) { m_outLimit = limit; }
   // The folder an earlier output file went to, kept by the caller: a target
   // in the same folder does not make it again, and a folder made here is
   // written back.
@@ -68,6 +72,8 @@ class CMamaZip {
   size_t m_outCapacity = 0;
   uint64_t m_outPos = 0;
   bool m_bWriteError = false;
+  uint64_t m_outLimit = UINT64_MAX;
+  bool m_bOverLimit = false;
 };
 
 }  // namespace hu

@@ -125,6 +125,7 @@ bool CPackUnzip::OpenZipPack() {
   }
   PackArchiveInfo info = DecodePackInfo(bytes);
   m_nFileCount = info.ulFileCount;
+  m_nTotalSize = info.ulTotalSize;
   uint64_t indexOffset = static_cast<uint64_t>(m_nOffset) + pack::kIndexOffset;
   // A head size is believed only as far as the file reaches.
   if (indexOffset + info.ulHeadSize > file->Size()) {
@@ -185,13 +186,25 @@ bool CPackUnzip::ParseIndex(const uint8_t* text, size_t length) {
   return true;
 }
 
+bool CPackUnzip::MembersFitTotal() const {
+  uint64_t declared = 0;
+  for (const auto& g : m_groups) {
+    for (const auto& m : g.members) declared += m.unpacked;
+  }
+  if (declared <= m_nTotalSize) return true;
+  Trace("\n CPackUnzip::DoUnzipPack members declare %llu bytes, the pack %u !!! \n",
+        static_cast<unsigned long long>(declared), m_nTotalSize);
+  return false;
+}
+
 std::string PackMemberTarget(const std::string& memberName, const std::string& targetDir) {
   if (memberName.find('\0') != std::string::npos || HasParentStep(memberName)) return std::string();
   const size_t prefix = sizeof(pack::kKitPrefix) - 1;
   if (memberName.size() >= prefix && EqualsNoCase(memberName.substr(0, prefix), pack::kKitPrefix)) {
+    // The four characters go whatever follows them ("\kitchen\x" too): the
+    // name stays inside the unit either way. A bare "\kit" names no file.
     std::string rest = memberName.substr(prefix);
-    // "\kitchen\x" would land beside targetDir, not in it.
-    if (rest.size() < 2 || (rest[0] != '\\' && rest[0] != '/')) return std::string();
+    if (rest.empty()) return std::string();
     return targetDir + rest;
   }
   return memberName;
@@ -211,6 +224,7 @@ uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMe
   if (extraction) zip.SetMadeFolder(&extraction->madeFolder);
   zip.SetSource(body.get(), member.stored);
   zip.SetOutputFile();
+  zip.SetOutputLimit(member.unpacked);
   result = zip.SwapSize(target, CMamaZip::kModeMemory);
   if (result != kPackOk) {
     Trace("\n CPackUnzip::DoUnzipPack oUnzip.SwapSize fileName = %s failed !!! \n", target.c_str());
@@ -219,7 +233,7 @@ uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMe
 }
 
 uint32_t CPackUnzip::DoUnzipPack(const std::string& targetDir) {
-  if (!OpenZipPack()) return kPackNoIndex;
+  if (!OpenZipPack() || !MembersFitTotal()) return kPackNoIndex;
   auto file = OpenPack();
   if (!file) return kPackOpenFailed;
   uint64_t divisor = m_nFileCount;

@@ -67,6 +67,10 @@ class CPackUnzip {
   // UnZipFile) reads it again, so references into it do not outlive those calls.
   const std::vector<PackGroup>& Groups() const { return m_groups; }
   uint32_t MemberCount() const { return m_nFileCount; }
+  // Whether the members' declared lengths, added up, stay within the total
+  // the pack declares (what the room check believed); a pack that claims
+  // less than it holds is refused before anything is written.
+  bool MembersFitTotal() const;
   const std::string& PackPath() const { return m_strPackPath; }
 
  private:
@@ -80,6 +84,7 @@ class CPackUnzip {
   void* m_pContext = nullptr;
   std::vector<PackGroup> m_groups;
   uint32_t m_nFileCount = 0;
+  uint32_t m_nTotalSize = 0;
   uint32_t m_nOffset = 0;
 };
 
@@ -97,7 +102,8 @@ struct PackExtraction {
 };
 
 // Extracts one member of the open pack `pack` (base offset `base`) into
-// targetDir: reads its body and inflates it into a new file. A result code.
+// targetDir: reads its body and inflates it into a new file, no longer than
+// the member's declared length (longer fails with kPackNoIndex). A result code.
 // `extraction` (optional) carries what one member learned to the next.
 uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMember& member,
                            const std::string& targetDir, PackExtraction* extraction = nullptr);

@@ -118,5 +118,47 @@ TEST_F(AppUpdateE2E, PowerLossAfterTheFailureFlagRecoversAtTheNextBoot) {
   EXPECT_FALSE(unit.Exists("fs/StorageCard/Sysmend/Dravik_BK"));
 }
 
+// A loose pack goes through the same room check, progress and result codes
+// as a container's application section.
+TEST_F(AppUpdateE2E, LoosePackReportsProgressAndKeepsTheKitWhenThereIsNoRoom) {
+  const std::string pack = unit.Fs("StorageCard/UpdateKitM/app.auk");
+  ASSERT_EQ(Kitpack({"auk", pack, app.path(), "--version", "1.1.0"}).exitCode, 0);
+  unit.Put("StorageCard/Sysmend/UpdatePathInfo.ini",
+           "[Ver]\r\nVersion=1.0\r\n[Q7UpdatePacks]\r\nPack1=\\StorageCard\\UpdateKitM\\app.auk\r\n");
+  unit.SetIni("disk", "dravik.total_bytes", "100000");
+
+  RunResult boot = Boot({"auto", "--ui-log", work.path() + "/ui.jsonl"});
+  EXPECT_NE(boot.out.find("App updated Failed! "), std::string::npos) << boot.out;
+  EXPECT_EQ(unit.ReadDevice("\\dravik\\$KVR$\\App\\Appvisor.exe"), "application 1.0.0");
+  EXPECT_TRUE(unit.Exists("fs/StorageCard/UpdateKitM/app.auk")) << "the kit stays for a unit with more room";
+  EXPECT_TRUE(unit.Exists("fs/StorageCard/Sysmend/UpdatePathInfo.ini"));
+
+  // With room, each of the pack's members moves the bar (scaled to 80 while backups exist).
+  unit.SetIni("disk", "dravik.total_bytes", "");
+  unit.Put("Dravik/$KVR$/KitUpdated.flg", std::string("app Update Flag!", 17));
+  boot = Boot({"auto", "--ui-log", work.path() + "/ui.jsonl"});
+  EXPECT_NE(boot.out.find("App updated OK ! "), std::string::npos) << boot.out;
+  EXPECT_EQ(unit.ReadDevice("\\dravik\\$KVR$\\App\\Appvisor.exe"), "application 1.1.0");
+  std::string log = ReadFile(work.path() + "/ui.jsonl");
+  for (const char* percent : {"\"20%\"", "\"40%\"", "\"60%\"", "\"80%\""}) {
+    EXPECT_NE(log.find(percent), std::string::npos) << percent;
+  }
+}
+
+// Run from inside the partition it backs up, the updater neither copies its
+// backup into itself nor clears its own folder.
+TEST_F(AppUpdateE2E, UpdaterRunFromThePartitionItBacksUp) {
+  fs::create_directories(unit.Fs("Dravik/UpdateKitM"));
+  ASSERT_EQ(Kitpack({"auk", unit.Fs("Dravik/UpdateKitM/app.auk"), app.path(), "--version", "1.1.0"}).exitCode, 0);
+  unit.Put("Dravik/Sysmend/UpdatePathInfo.ini", "[Ver]\r\nVersion=1.0\r\n[Q7UpdatePacks]\r\n");
+  RunResult boot = Boot({"--module", "\\Dravik\\Sysmend\\Sysmend.exe", "auto"});
+  EXPECT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  EXPECT_NE(boot.out.find("Back up APP OK!"), std::string::npos) << boot.out;
+  EXPECT_NE(boot.out.find("App updated OK ! "), std::string::npos) << boot.out;
+  EXPECT_EQ(unit.ReadDevice("\\dravik\\$KVR$\\App\\Appvisor.exe"), "application 1.1.0");
+  EXPECT_EQ(unit.ReadDevice("\\NandFlash\\Music\\song.mp3"), "a song");
+  EXPECT_FALSE(unit.Exists("fs/Dravik/Sysmend/Dravik_BK"));
+}
+
 }  // namespace
 }  // namespace hu::e2e

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/platform/errors.h"
+#include "common/platform/file_tree.h"
 #include "tests/host/temp_dir.h"
 
 namespace hu {
@@ -96,15 +97,34 @@ TEST_F(HostFilesTest, SymlinksLeavingTheRootAreRefused) {
   EXPECT_FALSE(WriteDevice(files, "\\Dravik\\Up\\planted", "x"));
   EXPECT_NE(::access((dir_ / "planted").c_str(), F_OK), 0);
   EXPECT_EQ(ReadDevice(files, "\\Dravik\\file"), "<missing>");
-  EXPECT_FALSE(files.DeleteFile("\\Dravik\\file"));
   EXPECT_FALSE(files.CopyFile("\\Dravik\\file", "\\copy", false));
-  // Links that stay inside work; the ones that leave are not even listed.
+  // Links that stay inside work; every link lists as one, so that walks
+  // delete it and never go into it.
   EXPECT_TRUE(WriteDevice(files, "\\Dravik\\Inside\\ok.txt", "ok"));
   EXPECT_EQ(scratch::ReadFile(Root() + "/Dravik/App/ok.txt"), "ok");
   auto listed = List(files, "\\Dravik\\*");
-  EXPECT_EQ(listed.count("Up"), 0u);
-  EXPECT_EQ(listed.count("file"), 0u);
-  EXPECT_EQ(listed.count("Inside"), 1u);
+  EXPECT_EQ(listed["Up"], FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(listed["file"], FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(listed["Inside"], FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_FALSE(IsDirectoryEntry(listed["Inside"]));
+  // Deleting a link removes the link alone, wherever it leads.
+  for (const char* link : {"\\Dravik\\file", "\\Dravik\\Up", "\\Dravik\\Inside"}) {
+    EXPECT_TRUE(files.DeleteFile(link)) << link;
+    EXPECT_EQ(files.GetAttributes(link), INVALID_FILE_ATTRIBUTES) << link;
+  }
+  EXPECT_EQ(scratch::ReadFile(outside / "secret"), "s");
+  EXPECT_EQ(scratch::ReadFile(Root() + "/Dravik/App/ok.txt"), "ok");
+}
+
+TEST_F(HostFilesTest, PathsLongerThanTheDeviceTakesAreRefused) {
+  HostFiles files(Root());
+  std::string path = "\\Dravik";
+  while (path.size() + 11 <= kMaxDevicePath) path += "\\" + std::string(10, 'd');
+  ASSERT_TRUE(CreateDirTree(files, path));
+  std::string longest = path + "\\" + std::string(kMaxDevicePath - path.size() - 1, 'f');
+  EXPECT_TRUE(WriteDevice(files, longest, "x"));
+  EXPECT_FALSE(WriteDevice(files, longest + "g", "x"));
+  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
 }
 
 TEST_F(HostFilesTest, RejectsLongAndInvalidNames) {

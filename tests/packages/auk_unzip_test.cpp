@@ -114,7 +114,7 @@ TEST(IncrementalPacksTest, EachPathComesFromTheFirstPackHoldingIt) {
                                                  {"\\kit\\d\\", {{"\\kit\\d\\only_new", "n"}}}}));
   files.PutFile("\\u\\1.1.0.aukinc", BuildPack({{"\\kit\\", {{"\\kit\\SHARED.txt", "old"}, {"\\kit\\only_old", "o"}}},
                                                  {"\\Windows\\", {{"\\Windows\\w.dll", "w"}}}}));
-  EXPECT_TRUE(ExtractIncrementalPacks(files, codePage, {"\\u\\1.2.0.aukinc", "\\u\\1.1.0.aukinc"}, "\\T"));
+  EXPECT_EQ(ExtractIncrementalPacks(files, codePage, {"\\u\\1.2.0.aukinc", "\\u\\1.1.0.aukinc"}, "\\T"), 0u);
   EXPECT_EQ(files.FileBytes("\\T\\shared.txt"), "new");
   EXPECT_EQ(files.FileBytes("\\T\\only_old"), "o");
   EXPECT_EQ(files.FileBytes("\\T\\d\\only_new"), "n");
@@ -122,10 +122,10 @@ TEST(IncrementalPacksTest, EachPathComesFromTheFirstPackHoldingIt) {
   EXPECT_EQ(files.OpenFileCount(), 0);
 
   files.PutFile("\\u\\broken.aukinc", "not a pack");
-  EXPECT_FALSE(ExtractIncrementalPacks(files, codePage, {"\\u\\1.2.0.aukinc", "\\u\\broken.aukinc"}, "\\T2"));
+  EXPECT_EQ(ExtractIncrementalPacks(files, codePage, {"\\u\\1.2.0.aukinc", "\\u\\broken.aukinc"}, "\\T2"), 1u);
   EXPECT_FALSE(files.Exists("\\T2"));
   files.PutFile("\\u\\evil.aukinc", BuildPack({{"\\kit\\", {{"\\kit\\..\\x", "x"}}}}));
-  EXPECT_FALSE(ExtractIncrementalPacks(files, codePage, {"\\u\\evil.aukinc"}, "\\T3"));
+  EXPECT_NE(ExtractIncrementalPacks(files, codePage, {"\\u\\evil.aukinc"}, "\\T3"), 0u);
   EXPECT_FALSE(files.Exists("\\x"));
 }
 

@@ -97,7 +97,9 @@ std::string BuildPackRaw(const std::string& index, const std::vector<Member>& bo
       finalIndex.push_back(index[i]);
     }
   }
-  std::string out = Prologue(static_cast<uint32_t>(finalIndex.size()), count, 0);
+  uint64_t declared = 0;
+  for (const auto& slot : slots) declared += bodies.at(slot.second).data.size();
+  std::string out = Prologue(static_cast<uint32_t>(finalIndex.size()), count, static_cast<uint32_t>(declared));
   size_t bodyStart = out.size() + finalIndex.size();
   std::vector<uint32_t> offsets;
   size_t at = bodyStart;

@@ -169,7 +169,7 @@ TEST_F(PackUnzipTest, BodyBeyondTheFileIsAReadFailure) {
 }
 
 TEST_F(PackUnzipTest, MembersThatWouldLeaveTheirPlaceAreRefused) {
-  for (const char* name : {"\\kit\\..\\..\\Windows\\evil.dll", "\\kitchen\\x.txt", "\\Windows\\..\\x.dll",
+  for (const char* name : {"\\kit\\..\\..\\Windows\\evil.dll", "\\Windows\\..\\x.dll",
                            "\\kit/../x", "\\kit"}) {
     files.PutFile("\\Storage\\Tmp\\keep", "k");
     auto unzip = Pack(BuildPack({{"\\kit\\", {{name, "evil"}}}}));
@@ -182,6 +182,14 @@ TEST_F(PackUnzipTest, MembersThatWouldLeaveTheirPlaceAreRefused) {
   }
   EXPECT_EQ(PackMemberTarget("\\KIT\\a.txt", "\\T"), "\\T\\a.txt");
   EXPECT_EQ(PackMemberTarget("\\kit\\a..b\\c", "\\T"), "\\T\\a..b\\c");
+  EXPECT_EQ(PackMemberTarget("\\kitchen\\k.txt", "\\T"), "\\Tchen\\k.txt");
+}
+
+TEST_F(PackUnzipTest, EitherSeparatorMakesTheMembersFolders) {
+  auto unzip = Pack(BuildPack({{"\\kit\\", {{"\\kit/a/b.txt", "slash"}, {"\\kit\\c\\d.txt", "backslash"}}}}));
+  EXPECT_EQ(unzip.DoUnzipPack("\\T"), 0u);
+  EXPECT_EQ(files.FileBytes("\\T\\a\\b.txt"), "slash");
+  EXPECT_EQ(files.FileBytes("\\T\\c\\d.txt"), "backslash");
 }
 
 TEST_F(PackUnzipTest, UnZipFileIntoMemory) {
@@ -243,6 +251,35 @@ TEST_F(PackUnzipTest, AppVersionAndPackType) {
   // A version file larger than the 520-byte buffer is not read.
   files.PutFile("\\big.auk", BuildPack({{"\\kit\\", {{"\\kit\\AppVerInfo.cfg", Utf16Bom(std::u16string(300, u'9'))}}}}));
   EXPECT_EQ(ReadPackAppVer(files, codePage, "\\big.auk"), "");
+}
+
+}  // namespace
+}  // namespace hu
+
+namespace hu {
+namespace {
+
+// A kit that lies about its sizes never writes more than it declared.
+TEST_F(PackUnzipTest, DeclaredLengthsBoundWhatIsWritten) {
+  const std::string big(200000, 'z');
+  struct Case {
+    const char* what;
+    std::string pack;
+    uint32_t result;
+    size_t written;  // bytes of \T\a.bin afterwards
+  } const cases[] = {
+      {"member inflating past its length", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", "0123456789", Gzip(big)}}}}),
+       kPackNoIndex, 10},
+      {"members over the pack's total", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big}}}}, -1, 1000), kPackNoIndex, 0},
+      {"honest sizes", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big}}}}), kPackOk, big.size()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    files.DeleteFile("\\T\\a.bin");
+    auto unzip = Pack(c.pack);
+    EXPECT_EQ(unzip.DoUnzipPack("\\T"), c.result);
+    EXPECT_EQ(files.FileBytes("\\T\\a.bin").size(), c.written);
+  }
 }
 
 }  // namespace

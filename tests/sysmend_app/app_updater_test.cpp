@@ -176,5 +176,107 @@ TEST_F(AppUpdaterTest, ProgressMapping) {
   EXPECT_EQ(view.Lines().back(), "Back up APP OK!");
 }
 
+// An earlier update succeeded and the head unit staged the kit: backups are made.
+class BackedUpUpdateTest : public AppUpdaterTest {
+ protected:
+  BackedUpUpdateTest() {
+    files.PutFile(CAppUpdater::kSuccessFlag, "app Update Flag!");
+    files.PutFile(module + "UpdatePathInfo.ini", "[Ver]\r\nVersion=1.0\r\n");
+  }
+  void ExpectOldApplicationAndUserFiles(const CAppUpdater& updater) {
+    EXPECT_EQ(files.FileBytes("\\Dravik\\$KVR$\\App\\Appvisor.exe"), "old app");
+    EXPECT_EQ(files.FileBytes("\\NandFlash\\user\\photo.jpg"), "user data");
+    EXPECT_EQ(files.FileBytes("\\NandFlash\\$KVR$\\AppConfig\\x.cfg"), "app data");
+    EXPECT_FALSE(files.Exists(CAppUpdater::kAppOldDir));
+    EXPECT_FALSE(files.Exists(updater.DravikBackup()));
+    EXPECT_TRUE(files.Exists(CAppUpdater::kSuccessFlag));
+  }
+};
+
+// A disk that fills during the unpack: the half-unpacked application goes
+// first, so the failure flag that makes the recovery resumable can be written.
+TEST_F(BackedUpUpdateTest, UnpackThatFillsTheDiskRecoversTheOldApplication) {
+  CAppUpdater updater(files, clock, codePage, view, module);
+  PackSlot slot = PackSlotFor(AppPack("2.0", {{"Appvisor.exe", "new app"}, {"maps.dat", std::string(300000, 'm')}}));
+  ASSERT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kRenamed);
+  files.SetQuota(files.UsedBytes() + 100000);
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kInstalled);
+  EXPECT_EQ(updater.m_nAppUpdateErr, 4u);
+  EXPECT_FALSE(trace.Contains("create flag file"));  // every flag found its room
+  ExpectOldApplicationAndUserFiles(updater);
+  EXPECT_EQ(view.Lines().back(), "App updated Failed!  [red]");
+}
+
+// Once the backup holds the old application, its room serves the new one.
+TEST_F(BackedUpUpdateTest, OldApplicationMakesRoomOnceTheBackupHoldsIt) {
+  files.PutFile("\\Dravik\\$KVR$\\App\\big.dat", std::string(200000, 'o'));
+  CAppUpdater updater(files, clock, codePage, view, module);
+  PackSlot slot = PackSlotFor(AppPack("2.0", {{"Appvisor.exe", "new app"}, {"big.dat", std::string(200000, 'n')}}));
+  ASSERT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kRenamed);
+  files.SetQuota(files.UsedBytes() + 100000);
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kInstalled);
+  EXPECT_EQ(updater.m_nAppUpdateErr, 0u);
+  EXPECT_EQ(files.FileBytes("\\Dravik\\$KVR$\\App\\big.dat"), std::string(200000, 'n'));
+  EXPECT_FALSE(files.Exists(updater.FailureFlag()));
+  EXPECT_FALSE(updater.NeedAppRecovery());
+}
+
+// Run from inside the partition it backs up, the updater's own folder is
+// neither copied into its backup nor cleared by the recovery.
+TEST_F(BackedUpUpdateTest, UpdaterInsideThePartitionKeepsItsOwnFolder) {
+  module = "\\Dravik\\Sysmend\\";
+  files.PutFile(module + "Sysmend.exe", "updater");
+  files.PutFile(module + "UpdatePathInfo.ini", "[Ver]\r\nVersion=1.0\r\n");
+  CAppUpdater updater(files, clock, codePage, view, module);
+  testkit::Group kit{"\\kit\\", {{"\\kit\\Appvisor.exe", "x", "not gzip"}}};
+  PackSlot slot = PackSlotFor(testkit::BuildPack({kit}));
+  ASSERT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kRenamed);
+  EXPECT_FALSE(files.Exists(updater.DravikBackup() + "\\Sysmend"));
+  EXPECT_EQ(files.FileBytes(updater.DravikBackup() + "\\$KVR$\\App\\Appvisor.exe"), "old app");
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kInstalled);
+  ExpectOldApplicationAndUserFiles(updater);
+  EXPECT_EQ(files.FileBytes(module + "Sysmend.exe"), "updater");
+}
+
+// Leftovers the updater cannot delete plainly do not turn into a reboot at every start.
+TEST_F(AppUpdaterTest, LeftoversThatResistDeletionNeitherBlockNorLoop) {
+  files.PutFile(CAppUpdater::kSuccessFlag, "app Update Flag!");
+  files.PutFile("\\Dravik\\$KVR$\\App_old\\locked.dll", "stale");
+  files.SetAttributes("\\Dravik\\$KVR$\\App_old\\locked.dll", FILE_ATTRIBUTE_READONLY);
+  CAppUpdater updater(files, clock, codePage, view, module);
+  PackSlot slot = PackSlotFor(AppPack("2.0", {{"Appvisor.exe", "new app"}}));
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kRenamed);
+  EXPECT_FALSE(files.Exists("\\Dravik\\$KVR$\\App_old\\locked.dll"));
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kInstalled);
+
+  // The application cannot be moved aside: the update stops where it is.
+  files.FailNth(MemOp::Move, 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kStuck);
+  EXPECT_EQ(files.FileBytes("\\Dravik\\$KVR$\\App\\Appvisor.exe"), "new app");
+  EXPECT_EQ(view.Lines().back(), "App updated Failed!  [red]");
+}
+
+// A first phase whose second does not come (the kit removed or refused) is undone.
+TEST_F(AppUpdaterTest, PendingPhaseIsRolledBack) {
+  CAppUpdater updater(files, clock, codePage, view, module);
+  PackSlot slot = PackSlotFor(AppPack("2.0", {{"Appvisor.exe", "new app"}}));
+  EXPECT_FALSE(updater.PendingAppPhase());
+  ASSERT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kRenamed);
+  EXPECT_TRUE(updater.PendingAppPhase());
+  updater.RollBackPendingPhase();
+  EXPECT_EQ(files.FileBytes("\\Dravik\\$KVR$\\App\\Appvisor.exe"), "old app");
+  EXPECT_FALSE(files.Exists(CAppUpdater::kAppOldDir));
+  EXPECT_FALSE(updater.PendingAppPhase());
+
+  // The same after an unpack cut short: its partial files go.
+  ASSERT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kRenamed);
+  files.DeleteFile(CAppUpdater::kSuccessFlag);
+  files.PutFile("\\Dravik\\$KVR$\\App\\half.dll", "partial");
+  EXPECT_TRUE(updater.PendingAppPhase());
+  updater.RollBackPendingPhase();
+  EXPECT_EQ(files.FileBytes("\\Dravik\\$KVR$\\App\\Appvisor.exe"), "old app");
+  EXPECT_FALSE(files.Exists("\\Dravik\\$KVR$\\App\\half.dll"));
+}
+
 }  // namespace
 }  // namespace hu

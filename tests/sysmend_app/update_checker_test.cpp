@@ -73,8 +73,8 @@ TEST_F(UpdateCheckerTest, UnknownInstalledVersionAndSecondImageIgnored) {
   PutKitFile("b.3A1F0C01234567.nb0", "second os");
   std::vector<std::string> lines = Run(false);
   EXPECT_EQ(lines[0], "boot File is unknow, Getting terminal version failed ! (ver: 12345678) [red]");
-  // The title ends at the first point, the extension follows the last one.
-  EXPECT_EQ(lines[1], "os File is invalid pack !!! (ver: a) [red]");
+  // The title is the name without its extension, the text after the last point.
+  EXPECT_EQ(lines[1], "os File is invalid, os cpu invalid ! (ver: a.3A1F0C01234567) [red]");
   EXPECT_FALSE(plan.slots[kSlotOs].present);
 }
 

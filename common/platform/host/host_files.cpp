@@ -344,7 +344,18 @@ bool HostFiles::InsideRoot(const std::string& hostPath) const {
          target[real.size()] == '/';
 }
 
-bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
+namespace {
+size_t Utf16Length(const std::string& utf8) {
+  size_t units = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) ++units;  // a lead byte starts a character
+    if (c >= 0xF0) ++units;           // outside the basic plane: a surrogate pair
+  }
+  return units;
+}
+}  // namespace
+
+bool HostFiles::Resolve(const std::string& devicePath, Resolved* out, bool linkItself) {
   std::vector<std::string> parts;
   std::string cur;
   // Folds "." and ".." by the text alone: ".." at the root stays at the root,
@@ -371,6 +382,8 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
     }
   }
   if (uint32_t code = push(cur)) return Fail(code);
+  // The device refuses longer paths; a walk that would go deeper stops here.
+  if (Utf16Length(devicePath) > kMaxDevicePath) return Fail(ERROR_FILENAME_EXCED_RANGE);
 
   if (RealRoot().empty()) return Fail(ERROR_PATH_NOT_FOUND);
   *out = Resolved();
@@ -424,12 +437,15 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out) {
       out->exists = false;
       continue;
     }
-    if (!S_ISLNK(lst.st_mode)) {
+    out->link = S_ISLNK(lst.st_mode);
+    if (!out->link) {
       out->st = lst;
       continue;
     }
-    if (!InsideRoot(out->host)) return Fail(ERROR_ACCESS_DENIED);
-    if (::stat(out->host.c_str(), &out->st) != 0) return Fail(ERROR_ACCESS_DENIED);
+    if (!InsideRoot(out->host) || ::stat(out->host.c_str(), &out->st) != 0) {
+      if (!linkItself || k + 1 != parts.size()) return Fail(ERROR_ACCESS_DENIED);
+      out->st = lst;
+    }
   }
   return true;
 }
@@ -630,14 +646,17 @@ bool HostFiles::ListFolder(const Resolved& folder, const std::string& spec, std:
   const SidecarMap sidecar = ReadSidecar(folder.host);
   for (Listed& l : *out) {
     const std::string host = folder.host + "/" + l.fd.name;
-    // A link that leads out of the root, or nowhere, is not listed.
+    // A link that leads out of the root, or nowhere, shows as a bare link:
+    // it can be deleted, and nothing it leads to is ever reached.
     if (l.link && (!InsideRoot(host) || ::stat(host.c_str(), &l.st) != 0)) {
-      l.fd.attributes = INVALID_FILE_ATTRIBUTES;
+      l.fd.attributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+      l.fd.size = 0;
       continue;
     }
     l.attributes.stored = StoredBits(options_.sidecarAttributesOnly ? std::string() : host, folder.host,
                                      l.fd.name, &sidecar, &l.attributes.bits);
     l.fd.attributes = ComposeAttributes(l.st, l.attributes.stored, l.attributes.bits);
+    if (l.link) l.fd.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     l.fd.size = S_ISDIR(l.st.st_mode) ? 0 : static_cast<uint64_t>(l.st.st_size);
   }
   out->erase(std::remove_if(out->begin(), out->end(),
@@ -699,9 +718,10 @@ bool HostFiles::CreateDirectory(const std::string& path) {
 
 bool HostFiles::RemoveDirectory(const std::string& path) {
   Resolved r;
-  if (!Resolve(path, &r)) return false;
+  if (!Resolve(path, &r, true)) return false;
   if (r.isRoot) return Fail(ERROR_ACCESS_DENIED);
   if (!r.exists) return Fail(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  if (r.link) return RemoveLink(path, r);
   if (!S_ISDIR(r.st.st_mode)) return Fail(ERROR_INVALID_NAME);
   PowerStep("RemoveDirectory", path);
   if (::rmdir(r.host.c_str()) != 0) {
@@ -725,11 +745,21 @@ bool HostFiles::RemoveDirectory(const std::string& path) {
   return true;
 }
 
+bool HostFiles::RemoveLink(const std::string& path, const Resolved& r) {
+  PowerStep("DeleteFile", path);
+  if (::unlink(r.host.c_str()) != 0) return Fail(FromErrno(errno));
+  ForgetAttributes(r.parent, r.name);
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
 bool HostFiles::DeleteFile(const std::string& path) {
   Resolved r;
-  if (!Resolve(path, &r)) return false;
+  if (!Resolve(path, &r, true)) return false;
   if (r.isRoot) return Fail(ERROR_ACCESS_DENIED);
   if (!r.exists) return Fail(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  // A link goes itself, whatever it leads to.
+  if (r.link) return RemoveLink(path, r);
   if (S_ISDIR(r.st.st_mode) || IsReadOnlyFile(r.st)) return Fail(ERROR_ACCESS_DENIED);
   PowerStep("DeleteFile", path);
   if (::unlink(r.host.c_str()) != 0) return Fail(FromErrno(errno));
@@ -859,7 +889,7 @@ void HostFiles::CopyTree(const std::string& from, const std::string& to, bool ov
   for (const Listed& e : listed) {
     const std::string source = JoinPath(from, e.fd.name);
     const std::string target = JoinPath(to, e.fd.name);
-    if (S_ISDIR(e.st.st_mode)) {
+    if (S_ISDIR(e.st.st_mode) && !e.link) {
       CopyTree(source, target, overwrite, onFile);
       continue;
     }
@@ -937,14 +967,15 @@ bool HostFiles::MoveFile(const std::string& from, const std::string& to) {
 
 uint32_t HostFiles::GetAttributes(const std::string& path) {
   Resolved r;
-  if (!Resolve(path, &r)) return INVALID_FILE_ATTRIBUTES;
+  if (!Resolve(path, &r, true)) return INVALID_FILE_ATTRIBUTES;
   if (r.isRoot) return FILE_ATTRIBUTE_DIRECTORY;
   if (!r.exists) {
     SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
   SetLastError(ERROR_SUCCESS);
-  return AttributesOf(r.parent, r.name, r.st);
+  if (r.link && S_ISLNK(r.st.st_mode)) return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+  return AttributesOf(r.parent, r.name, r.st) | (r.link ? static_cast<uint32_t>(FILE_ATTRIBUTE_REPARSE_POINT) : 0u);
 }
 
 bool HostFiles::SetAttributes(const std::string& path, uint32_t attributes) {

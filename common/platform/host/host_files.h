@@ -83,6 +83,9 @@ class HostFiles : public Files {
     bool exists = false;
     bool parentExists = false;
     bool isRoot = false;
+    // The last component is a link; `st` is its target's, or the link's own
+    // when it leads out of the root or nowhere (then only `linkItself` lookups succeed).
+    bool link = false;
     struct stat st {};
   };
   // Attribute bits kept for an entry beyond what its mode shows.
@@ -98,7 +101,12 @@ class HostFiles : public Files {
     StoredAttributes attributes;
   };
   // False with the last error set (invalid name, or a link out of the root).
-  bool Resolve(const std::string& devicePath, Resolved* out);
+  // With `linkItself` a last component that is a link out of the root (or a
+  // dangling one) resolves to the link itself, for the calls that act on the
+  // link and never on what it leads to.
+  bool Resolve(const std::string& devicePath, Resolved* out, bool linkItself = false);
+  // Removes the link `r` itself (DeleteFile and RemoveDirectory of a link).
+  bool RemoveLink(const std::string& path, const Resolved& r);
   // The entries of `folder` matching `spec`, in find order (links out of the
   // root and the side file left out). False with the last error set when the
   // folder cannot be read.
