@@ -51,8 +51,10 @@ bool MakeS19Text(const std::vector<uint8_t>& image, McuFamily family, const std:
     return false;
   }
   // The line family's header text is its tag; it must not read as the block family's.
-  std::string header = title.substr(0, 40);
-  if (header.find(kStm8Tag) != std::string::npos) header = "image";
+  // The block family's file says its tag in the header as well, so that a
+  // line-family unit refuses it.
+  std::string header = family == McuFamily::Block ? std::string(kStm8Tag) : title.substr(0, 40);
+  if (family == McuFamily::Line && header.find(kStm8Tag) != std::string::npos) header = "image";
   const bool wide = last > 0xFFFF;
   const int type = wide ? 2 : 1;
   const int width = wide ? 3 : 2;
