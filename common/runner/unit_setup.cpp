@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "common/platform/errors.h"
@@ -143,6 +144,9 @@ bool CreateUnit(const std::string& dir, const UnitSetup& setup, std::string* err
     if (error) *error = "unit exists: " + dir + " (use --force to complete it)";
     return false;
   }
+  // The folders above the unit are the reader's choice: made as needed.
+  std::error_code ignored;
+  std::filesystem::create_directories(dir, ignored);
   if (!MakeDir(dir, error) || !MakeDir(dir + "/fs", error) || !MakeDir(dir + "/run", error) ||
       !MakeDir(dir + "/flash", error)) {
     return false;
