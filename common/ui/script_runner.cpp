@@ -414,9 +414,15 @@ std::string ScriptRunner::Attempt() {
 }
 
 uint32_t ScriptRunner::Step() {
-  if (failed_ || *pending_) return INFINITE;
+  if (failed_ || *pending_ || quitSent_) return INFINITE;
   while (true) {
-    if (!current_ && !FetchNext()) return INFINITE;
+    if (!current_ && !FetchNext()) {
+      if (!failed_ && onFinished_ && Finished()) {
+        quitSent_ = true;
+        onFinished_();
+      }
+      return INFINITE;
+    }
     if (failed_) return INFINITE;
     const ScriptAction& a = *current_;
     uint32_t elapsed = desktop_.clock().GetTickCount() - started_;
