@@ -86,7 +86,8 @@ int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& opti
     script = std::make_unique<ScriptRunner>(desktop, scriptErr);
     // A script that ends without "close" ends the program all the same (with
     // its job's result): left running after its last line it would wait for
-    // clicks that never come.
+    // clicks that never come. Empty input asks for nothing: the program runs
+    // to its own end.
     script->SetOnFinished([&desktop] { desktop.loop().Quit(0); });
     if (inputPath == "-" && &in != &std::cin) {
       // Another stream (a test's) may not outlive this call: read it now.

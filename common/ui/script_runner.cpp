@@ -253,6 +253,7 @@ bool ScriptRunner::FetchNext() {
     if (!action) continue;
     if (action->kind == ScriptAction::Kind::Expect && !action->timeoutGiven) action->ms = defaultTimeoutMs_;
     current_ = std::move(action);
+    sawAction_ = true;
     started_ = desktop_.clock().GetTickCount();
     return true;
   }
@@ -417,7 +418,7 @@ uint32_t ScriptRunner::Step() {
   if (failed_ || *pending_ || quitSent_) return INFINITE;
   while (true) {
     if (!current_ && !FetchNext()) {
-      if (!failed_ && onFinished_ && Finished()) {
+      if (!failed_ && onFinished_ && sawAction_ && Finished()) {
         quitSent_ = true;
         onFinished_();
       }

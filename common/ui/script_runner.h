@@ -80,7 +80,8 @@ class ScriptRunner : public LoopAgent {
   // use of it; the thread is left to end with the process.
   void ReadAsync(std::istream& in);
 
-  // Called once on the UI thread when all input is read and every action done.
+  // Called once on the UI thread when all input is read and every action of
+  // it done; input without any action never calls it.
   void SetOnFinished(std::function<void()> onFinished) { onFinished_ = std::move(onFinished); }
 
   bool Failed() const { return failed_; }
@@ -122,6 +123,7 @@ class ScriptRunner : public LoopAgent {
   uint32_t started_ = 0;
   bool failed_ = false;
   bool quitSent_ = false;
+  bool sawAction_ = false;
   std::function<void()> onFinished_;
   std::string failure_;
 };
