@@ -46,6 +46,7 @@ int CCanprobeApp::Run(const UiOptions& ui, std::ostream& out, std::ostream& err,
   {
     CanprobeServices services{m_platform, m_desktop.windows(), m_pConfig.get(), moduleDir};
     CCanprobeDlg dialog(m_desktop, services);
+    dialog.UpdatePage().SetOneShot(m_oneShot);
     rc = RunDialogProgram(m_desktop, dialog, ui, out, err, in);
   }
   LinkCenter::Destroy();

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 
+#include "canprobe/dialog_update.h"
 #include "canprobe/tool_config.h"
 #include "common/platform/platform.h"
 #include "common/platform/sync.h"
@@ -25,6 +26,9 @@ class CCanprobeApp {
   int Run(const UiOptions& ui, std::ostream& out = std::cout, std::ostream& err = std::cerr,
           std::istream& in = std::cin);
 
+  // A job for the "Update" page to run at once (see DialogUpdate::OneShot).
+  void SetOneShot(const DialogUpdate::OneShot& job) { m_oneShot = job; }
+
   // The tool.cfg store while the program runs; null before and after.
   CToolConfig* Config() const { return m_pConfig.get(); }
 
@@ -35,6 +39,7 @@ class CCanprobeApp {
   Desktop& m_desktop;
   std::unique_ptr<NamedMutex> m_hMutex;
   std::unique_ptr<CToolConfig> m_pConfig;
+  DialogUpdate::OneShot m_oneShot;
 };
 
 }  // namespace hu

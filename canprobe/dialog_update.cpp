@@ -100,7 +100,62 @@ bool DialogUpdate::OnInitDialog() {
   LoadCarTable(false);
   FillList(false, false);
   ShowUpgradeView();
+  if (m_oneShot.kind != OneShot::Kind::None) PostMessage(kMsgOneShot);
   return true;
+}
+
+void DialogUpdate::StartOneShot() {
+  switch (m_oneShot.kind) {
+    case OneShot::Kind::ReadType:
+      ReadCarType();
+      break;
+    case OneShot::Kind::SetType: {
+      ShowSelectionView();
+      Control* list = GetDlgItem(IDC_CARLIST);
+      int row = -1;
+      for (int i = 0; list != nullptr && i < list->GetItemCount(); ++i) {
+        if (CarIdOf(list->GetItemText(i)) == m_oneShot.carId) {
+          row = i;
+          break;
+        }
+      }
+      if (row < 0) {
+        const std::string text = "no vehicle type with id " + std::to_string(m_oneShot.carId) +
+                                 " in the list (the built-in ids 0 to 10, and those of CarTypeDef.txt)";
+        SetStatus(text);
+        EndJob(false, text);
+        return;
+      }
+      list->SetCurSel(row);
+      SetCarType();
+      break;
+    }
+    case OneShot::Kind::Upgrade:
+      SetStatus("请稍后...");
+      StartUpgrade();
+      break;
+    case OneShot::Kind::None:
+      break;
+  }
+}
+
+void DialogUpdate::EndJob(bool done, const std::string& failure) {
+  if (done) {
+    SetJobResult(kJobDone);
+  } else {
+    SetJobResult(kJobFailed, failure);
+  }
+  if (m_oneShot.kind == OneShot::Kind::None) return;
+  m_oneShot.kind = OneShot::Kind::None;
+  // Leaving restarts what the job closed; while that is still going down,
+  // the program ends without it.
+  if (!Leave()) GetDesktop().loop().Quit(0);
+}
+
+std::string DialogUpdate::WithPortFailure(const std::string& text) const {
+  Serial* serial = m_services.platform.serial();
+  const std::string why = serial != nullptr ? serial->LastOpenFailure() : std::string();
+  return why.empty() ? text : text + "\r\n" + why;
 }
 
 uint8_t DialogUpdate::CarIdOf(const std::string& name) const {
@@ -284,6 +339,19 @@ bool DialogUpdate::OnMessage(uint32_t message, WPARAM wParam, LPARAM) {
     EnableButtons(wParam != 0);
     return true;
   }
+  if (message == kMsgOneShot) {
+    StartOneShot();
+    return true;
+  }
+  if (message == kMsgUpgradeEnd) {
+    std::string failure;
+    {
+      std::lock_guard<std::mutex> lock(m_textMutex);
+      failure = m_strUpgradeFailure;
+    }
+    EndJob(wParam != 0, failure);
+    return true;
+  }
   return false;
 }
 
@@ -326,12 +394,15 @@ void DialogUpdate::OnReplyTick() {
   LinkCenter* center = LinkCenter::Get();
   if (m_nCountdown < 0 || m_bReplied) {
     KillTimer(kTimerReply);
-    if (!m_bReplied) SetStatus("没有收到CAN数据！");
+    const bool replied = m_bReplied;
+    const std::string failure = WithPortFailure("没有收到CAN数据！");
+    if (!replied) SetStatus(failure);
     if (center != nullptr) center->CloseTransport();
     if (m_bWaitCursor) GetDesktop().EndWaitCursor();
     m_bWaitCursor = false;
     EnableButtons(true);
     m_bReplied = false;
+    EndJob(replied, failure);
     return;
   }
   if (center == nullptr) return;
@@ -429,10 +500,17 @@ void DialogUpdate::StartUpgrade() {
 
   EnableButtons(true);
   SetStatus("");
-  DialogUpdateFile fileDialog(GetDesktop(), this, m_services.platform.files(), m_services.moduleDir);
-  if (fileDialog.DoModal() != IDOK || fileDialog.FileName().empty()) return;
-  m_strHexFilePath = fileDialog.Folder();
-  m_strHexFileName = fileDialog.FileName();
+  if (m_oneShot.kind == OneShot::Kind::Upgrade) {
+    // The file of the command line instead of a person's choice.
+    const size_t slash = m_oneShot.file.find_last_of('\\');
+    m_strHexFilePath = m_oneShot.file.substr(0, slash + 1);
+    m_strHexFileName = m_oneShot.file.substr(slash + 1);
+  } else {
+    DialogUpdateFile fileDialog(GetDesktop(), this, m_services.platform.files(), m_services.moduleDir);
+    if (fileDialog.DoModal() != IDOK || fileDialog.FileName().empty()) return;
+    m_strHexFilePath = fileDialog.Folder();
+    m_strHexFileName = fileDialog.FileName();
+  }
   Trace("HexFilePath: %s\n", m_strHexFilePath.c_str());
   Trace("HexFileName: %s\n", m_strHexFileName.c_str());
   if (m_worker.joinable()) m_worker.join();
@@ -442,20 +520,21 @@ void DialogUpdate::StartUpgrade() {
   } catch (const std::exception& e) {
     Trace("DialogUpdate::StartUpgrade CreateThread failed: %s\n", e.what());
     EnableButtons(true);
+    EndJob(false, "升级失败!!!请重试!");
   }
 }
 
-void DialogUpdate::Leave() {
+bool DialogUpdate::Leave() {
   Processes& processes = m_services.platform.processes();
   const bool running = FindProcess(processes, kZentrovaPath) != 0 || FindProcess(processes, kStartdeckPath) != 0;
   if (m_bStartdeckClosed && running) {
     SetStatus("请稍后再退出 或 请直接重启机器!");
-    return;
+    return false;
   }
   EnableButtons(false);
   if (running) {
     SetTimer(kTimerQuit, 0);
-    return;
+    return true;
   }
   Files& files = m_services.platform.files();
   for (const char* path : {kZentrovaPath, kStartdeckPath}) {
@@ -468,6 +547,7 @@ void DialogUpdate::Leave() {
   if (!m_bWaitCursor) GetDesktop().BeginWaitCursor();
   m_bWaitCursor = true;
   SetTimer(kTimerQuit, 3000);
+  return true;
 }
 
 }  // namespace hu

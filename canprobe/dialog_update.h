@@ -38,8 +38,21 @@ class DialogUpdate : public Dialog, public CarTypeReplyTarget {
   static constexpr uint32_t kFastBaud = 625000;
   static constexpr uint32_t kSlowBaud = 115200;
 
+  // A job given on the command line: run as soon as the page opens, and the
+  // program ends (as by its exit button) when it is done.
+  struct OneShot {
+    enum class Kind { None, ReadType, SetType, Upgrade };
+    Kind kind = Kind::None;
+    int carId = -1;    // SetType: the vehicle id to set
+    std::string file;  // Upgrade: device path of the ".canbox" file
+  };
+  static constexpr uint32_t kMsgOneShot = WM_USER + 0x203;
+  static constexpr uint32_t kMsgUpgradeEnd = WM_USER + 0x204;  // wParam: succeeded
+
   DialogUpdate(Desktop& desktop, const CanprobeServices& services);
   ~DialogUpdate() override;
+
+  void SetOneShot(const OneShot& job) { m_oneShot = job; }
 
   // The vehicle id of a list row's name (see the built-in table).
   uint8_t CarIdOf(const std::string& name) const;
@@ -75,10 +88,17 @@ class DialogUpdate : public Dialog, public CarTypeReplyTarget {
   void SetCarType();
   void StartUpgrade();
   void SendLoaderAt(uint32_t baud, int times);
-  void Leave();
+  // False when the programs it restarts are still going down (nothing done).
+  bool Leave();
+  void StartOneShot();
+  // Tells the job's result; a one-shot run then ends.
+  void EndJob(bool done, const std::string& failure);
+  std::string WithPortFailure(const std::string& text) const;
   void MainToTop();
   int SelectedRow() const;
   void IAPProc(std::string path);
+  // From the worker: the upgrade's result, handed to the UI thread.
+  void EndUpgrade(bool succeeded, const std::string& failure);
 
   CanprobeServices m_services;
   std::unique_ptr<CToolConfig> m_pCarTable;
@@ -97,6 +117,8 @@ class DialogUpdate : public Dialog, public CarTypeReplyTarget {
   std::string m_strPosted;
   std::thread m_worker;
   std::unique_ptr<CStm32IapEngine> m_pEngine;
+  OneShot m_oneShot;
+  std::string m_strUpgradeFailure;  // the worker's last line, for the job's result
 };
 
 }  // namespace hu

@@ -53,6 +53,7 @@ void DialogUpdate::IAPProc(std::string path) {
   LinkCenter* center = LinkCenter::Get();
   if (center == nullptr) {
     PostMessage(kMsgButtons, 1);
+    EndUpgrade(false, "升级失败!!!请重试!");
     return;
   }
   DataTransport* transport = center->GetTransport();
@@ -72,12 +73,14 @@ void DialogUpdate::IAPProc(std::string path) {
     m_pEngine.reset();
     PostStatus("解析升级文件包错误!\r\n");
     PostMessage(kMsgButtons, 1);
+    EndUpgrade(false, path + ": 解析升级文件包错误!");
     return;
   }
   if (transport == nullptr) {
     m_pEngine.reset();
     PostStatus(log + "升级失败!!!请重试!\r\n");
     PostMessage(kMsgButtons, 1);
+    EndUpgrade(false, WithPortFailure("升级失败!!!请重试!"));
     return;
   }
   if (transport->GetState() != DataTransport::kOpened) transport->Open();
@@ -187,6 +190,20 @@ void DialogUpdate::IAPProc(std::string path) {
   m_nIapStage = 5;
   PostStatus(log);
   PostMessage(kMsgButtons, 1);
+  // The last lines say which step failed.
+  std::string failure = log;
+  size_t keep = failure.size();
+  for (int lines = 0; lines < 3 && keep != std::string::npos && keep > 0; ++lines) keep = failure.rfind("\r\n", keep - 1);
+  if (keep != std::string::npos && keep > 0) failure = failure.substr(keep + 2);
+  EndUpgrade(succeeded, WithPortFailure(failure));
+}
+
+void DialogUpdate::EndUpgrade(bool succeeded, const std::string& failure) {
+  {
+    std::lock_guard<std::mutex> lock(m_textMutex);
+    m_strUpgradeFailure = succeeded ? std::string() : failure;
+  }
+  PostMessage(kMsgUpgradeEnd, succeeded ? 1 : 0);
 }
 
 }  // namespace hu

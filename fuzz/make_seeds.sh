@@ -18,9 +18,9 @@ printf 'x' >"$tmp/src/sub/a.dll"
 printf 'b' >"$tmp/boot.bin"
 printf 'os' >"$tmp/os.nb0"
 head -c 783 /dev/zero | tr '\0' '\1' >"$tmp/conf.kvr"
-"$kitpack" kvq "$corpus/kvq_header/full.kvq" --version V12X-0A1B2C3-1.2.3 --boot "$tmp/boot.bin" \
+"$kitpack" kvq --force "$corpus/kvq_header/full.kvq" --version V12X-0A1B2C3-1.2.3 --boot "$tmp/boot.bin" \
   --os "$tmp/os.nb0" --app "$corpus/pack_index/small.auk" --conf "$tmp/conf.kvr" --logo3 "$tmp/boot.bin" >/dev/null
-"$kitpack" kvq "$corpus/kvq_header/boot_only.kvq" --version NODASH --boot "$tmp/boot.bin" >/dev/null
+"$kitpack" kvq --force "$corpus/kvq_header/boot_only.kvq" --version NODASH --boot "$tmp/boot.bin" >/dev/null
 
 # gzip seeds: two capacity bytes, then the stream.
 printf 'hello hello hello hello\n' >"$tmp/text.txt"

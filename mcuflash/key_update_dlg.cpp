@@ -70,26 +70,51 @@ void CKeyUpdateDlg::SetButtons(bool exitOn, bool startOn) {
   if (Control* start = GetDlgItem(IDC_START)) start->EnableWindow(startOn);
 }
 
+void CKeyUpdateDlg::Fail(const std::string& text) {
+  SetDlgItemText(IDC_MESSAGE, text);
+  SetJobResult(kJobFailed, text);
+  EndOneShot();
+}
+
+void CKeyUpdateDlg::EndOneShot() {
+  if (m_bOneShot) PostMessage(WM_CLOSE);
+}
+
 void CKeyUpdateDlg::OnKeyNotify(WPARAM code) {
   switch (code) {
     case kKeyNotifyFound: {
       const std::string name = m_pUpdater ? m_pUpdater->KeyFileName() : std::string();
       SetDlgItemText(IDC_MESSAGE, "Find a valid file: " + name + "\r\nPlease click 'Start' button to update");
       SetButtons(true, true);
+      if (m_bOneShot && name != m_strOneShotFile) {
+        Fail(m_strOneShotFile + " is not the key file the updater takes: it takes " + name +
+             " first; remove that file from the unit's folder");
+      } else if (m_bOneShot) {
+        PostMessage(WM_COMMAND, MakeWParam(IDC_START, BN_CLICKED));
+      }
       break;
     }
     case kKeyNotifySucceeded:
       SetDlgItemText(IDC_MESSAGE, "Mcu Key update successfully!");
       SetButtons(true, true);
+      SetJobResult(kJobDone);
+      EndOneShot();
       break;
-    case kKeyNotifyNoFile:
-      SetDlgItemText(IDC_MESSAGE,
-                     "Sorry! Can not find the updated file or the file is damaged.\r\nplease put *.key in current path");
+    case kKeyNotifyNoFile: {
+      const std::string text =
+          "Sorry! Can not find the updated file or the file is damaged.\r\nplease put *.key in current path";
       SetButtons(true, false);
+      if (m_bOneShot) {
+        Fail(text);
+      } else {
+        SetDlgItemText(IDC_MESSAGE, text);
+        SetJobResult(kJobNothingToDo);
+      }
       break;
+    }
     case kKeyNotifyFailed:
-      SetDlgItemText(IDC_MESSAGE, "Sorry! Update unsuccessfully!Maybe serial communication problem");
       SetButtons(true, true);
+      Fail("Sorry! Update unsuccessfully!Maybe serial communication problem");
       break;
     case kKeyNotifyWriting:
       SetDlgItemText(IDC_MESSAGE, "Key Config File is Being Upated...");

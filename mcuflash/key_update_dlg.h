@@ -17,6 +17,11 @@ class CKeyUpdateDlg : public Dialog {
   CKeyUpdateDlg(Desktop& desktop, Dialog* parent, const McuflashServices& services);
   ~CKeyUpdateDlg() override;
 
+  // A one-shot run: Start as soon as the file named is found, close when done.
+  void SetOneShot(bool oneShot, const std::string& fileName) {
+    m_bOneShot = oneShot;
+    m_strOneShotFile = fileName;
+  }
   // The port the transfer opened; kept for the following runs.
   void SetPortHandle(SerialPort* port) { m_hPort = port; }
   SerialPort* PortHandle() const { return m_hPort; }
@@ -38,11 +43,15 @@ class CKeyUpdateDlg : public Dialog {
   void NewRun();
   void OnKeyNotify(WPARAM code);
   void SetButtons(bool exitOn, bool startOn);
+  void Fail(const std::string& text);
+  void EndOneShot();
 
   McuflashServices m_services;
   SerialPort* m_hPort = nullptr;
   std::unique_ptr<CKeyUpdater> m_pUpdater;
   uint32_t m_uKeyNotifyMsg = 0;
+  bool m_bOneShot = false;
+  std::string m_strOneShotFile;
 };
 
 }  // namespace hu

@@ -24,6 +24,22 @@ CMcuflashDlg::CMcuflashDlg(Desktop& desktop, const McuflashServices& services)
 
 CMcuflashDlg::~CMcuflashDlg() = default;
 
+void CMcuflashDlg::SetOneShot(OneShot job, const std::string& fileName) {
+  m_oneShot = job;
+  m_strOneShotFile = fileName;
+  m_keyDlg.SetOneShot(job == OneShot::Key, job == OneShot::Key ? fileName : std::string());
+}
+
+void CMcuflashDlg::Fail(const std::string& text) {
+  SetMessage(text);
+  SetJobResult(kJobFailed, text);
+  EndOneShot();
+}
+
+void CMcuflashDlg::EndOneShot() {
+  if (m_oneShot != OneShot::None) PostMessage(WM_CLOSE);
+}
+
 bool CMcuflashDlg::OnInitDialog() {
   SetIcon(IDI_MAINFRAME, true);
   SetIcon(IDI_MAINFRAME, false);
@@ -53,6 +69,7 @@ bool CMcuflashDlg::OnCommand(int id) {
       return true;
     case IDC_KEYUPDATE:
       m_keyDlg.DoModal();
+      EndOneShot();
       return true;
     default:
       return false;
@@ -120,28 +137,61 @@ void CMcuflashDlg::OnUpdateNotify(WPARAM code, LPARAM value) {
       SetMessage("Find a valid file: " + name +
                  "\r\n1:Please click 'McuStart' button to update\r\n2:if update successfully, machine should be reboot");
       SetButtons(1, 1, 1);
+      if (m_oneShot == OneShot::Key) {
+        PostMessage(WM_COMMAND, MakeWParam(IDC_KEYUPDATE, BN_CLICKED));
+      } else if (m_oneShot == OneShot::Firmware && name != m_strOneShotFile) {
+        // Another image beside the program would be sent instead.
+        Fail(m_strOneShotFile + " is not the image the updater takes: it takes " + name +
+             " first; remove that file from the unit's folder");
+      } else if (m_oneShot == OneShot::Firmware) {
+        PostMessage(WM_COMMAND, MakeWParam(IDC_UPDATE, BN_CLICKED));
+      }
       break;
     }
     case kNotifyStarting:
+      m_bUpdateStarted = true;
       SetMessage("Mcu is updating now, do not power off and ensure that the SD card is plugged in");
       SetButtons(0, 0, 0);
       break;
     case kNotifySucceeded:
       SetMessage("Mcu update successfully! Please restart the machine");
       SetButtons(1, 0, 1);
+      SetJobResult(kJobDone);
+      EndOneShot();
       break;
     case kNotifyFailed:
-      SetMessage("Sorry! Update unsuccessfully!Maybe serial communication problem");
       SetButtons(1, 0, 1);
+      // Before an update (no MCU version on the two-size platform) the
+      // search still follows; only a started update ends with it.
+      if (m_bUpdateStarted || m_oneShot == OneShot::None) {
+        Fail("Sorry! Update unsuccessfully!Maybe serial communication problem");
+      } else {
+        SetMessage("Sorry! Update unsuccessfully!Maybe serial communication problem");
+      }
       break;
-    case kNotifyNoImage:
-      SetMessage("Sorry! Can not find the updated file or the file is damaged.please put *.s19 in current path");
+    case kNotifyNoImage: {
+      const std::string text =
+          "Sorry! Can not find the updated file or the file is damaged.please put *.s19 in current path";
       SetButtons(0, 0, 1);
+      if (m_oneShot == OneShot::Key) {
+        SetMessage(text);
+        PostMessage(WM_COMMAND, MakeWParam(IDC_KEYUPDATE, BN_CLICKED));
+      } else if (m_oneShot == OneShot::Firmware || m_bUpdateStarted) {
+        Fail(text);  // the file given was refused
+      } else {
+        SetMessage(text);
+        SetJobResult(kJobNothingToDo);
+      }
       break;
-    case kNotifyNoPort:
-      SetMessage("Sorry! Init unsuccessfully!The serial port may be busy");
+    }
+    case kNotifyNoPort: {
       SetButtons(1, 0, 0);
+      std::string text = "Sorry! Init unsuccessfully!The serial port may be busy";
+      const std::string why = m_services.serial != nullptr ? m_services.serial->LastOpenFailure() : std::string();
+      if (!why.empty()) text += "\r\n" + why;
+      Fail(text);
       break;
+    }
     case kNotifySendProgress:
       std::snprintf(text, sizeof text, "%d %c", static_cast<int>(value), '%');
       SetDlgItemText(IDC_PERCENT, text);

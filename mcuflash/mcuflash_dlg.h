@@ -30,6 +30,12 @@ class CMcuflashDlg : public Dialog {
   CMcuflashDlg(Desktop& desktop, const McuflashServices& services);
   ~CMcuflashDlg() override;
 
+  // A job given on the command line: the dialog runs it as soon as the
+  // transfer is ready, with the file named (beside the program), and closes
+  // when it ends.
+  enum class OneShot { None, Firmware, Key };
+  void SetOneShot(OneShot job, const std::string& fileName);
+
   CKeyUpdateDlg& KeyDialog() { return m_keyDlg; }
   uint32_t UpdateNotifyMsg() const { return m_uUpdateNotifyMsg; }
 
@@ -47,6 +53,9 @@ class CMcuflashDlg : public Dialog {
  private:
   void OnUpdateNotify(WPARAM code, LPARAM value);
   void SetMessage(const std::string& text);
+  // Shows a failure, tells it as the job's result and, in a one-shot run, ends.
+  void Fail(const std::string& text);
+  void EndOneShot();
   // -1 leaves a button as it is.
   void SetButtons(int exitOn, int updateOn, int keyOn);
   void KeepOnTop();
@@ -57,6 +66,9 @@ class CMcuflashDlg : public Dialog {
   CKeyUpdateDlg m_keyDlg;
   uint32_t m_uUpdateNotifyMsg = 0;
   CTransferOwner* m_pOwner = nullptr;
+  OneShot m_oneShot = OneShot::None;
+  std::string m_strOneShotFile;
+  bool m_bUpdateStarted = false;
 };
 
 }  // namespace hu

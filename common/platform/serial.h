@@ -59,6 +59,10 @@ class Serial {
   virtual ~Serial() = default;
   // "COM4:" or "\$device\COM14"; null (ERROR_FILE_NOT_FOUND) when the unit has no such port.
   virtual std::unique_ptr<SerialPort> Open(const std::string& name) = 0;
+  // Why the last Open of this process failed, for people: the device and
+  // the system's reason ("/dev/ttyUSB0: Permission denied"); empty after a
+  // successful one, or when the platform cannot tell.
+  virtual std::string LastOpenFailure() const { return {}; }
 };
 
 }  // namespace hu

@@ -403,4 +403,19 @@ void Dialog::EmitDialogChanged(uint32_t changes) {
   desktop_.Emit(event);
 }
 
+const Dialog& Dialog::Root() const {
+  const Dialog* dialog = this;
+  for (;;) {
+    const Dialog* up = dialog->parent_ != nullptr ? dialog->parent_ : dialog->owner_;
+    if (up == nullptr) return *dialog;
+    dialog = up;
+  }
+}
+
+void Dialog::SetJobResult(int code, const std::string& failureText) {
+  Dialog& root = const_cast<Dialog&>(Root());
+  root.jobResult_ = code;
+  root.jobFailureText_ = code == kJobFailed ? failureText : std::string();
+}
+
 }  // namespace hu

@@ -129,6 +129,16 @@ class Dialog : private MessageTarget {
   // Checks `control` and unchecks the other radio buttons of its group.
   void CheckRadio(Control& control);
 
+  // The result of the job the user (or the command line) started last, told
+  // by whichever dialog ran it: kJobDone, kJobFailed with the text the
+  // message area showed, or kJobNothingToDo. It is kept by the program's main
+  // dialog (the root of the owner and page chain), and RunDialogProgram
+  // returns it when that dialog closes; a program that never tells one exits
+  // with 0. UI thread.
+  void SetJobResult(int code, const std::string& failureText = {});
+  int JobResult() const { return Root().jobResult_; }
+  const std::string& JobFailureText() const { return Root().jobFailureText_; }
+
   // The window procedure: routes a message to the handlers below. The loop
   // calls it; tests and front ends may too (UI thread).
   LRESULT WindowProc(uint32_t message, WPARAM wParam, LPARAM lParam);
@@ -168,6 +178,7 @@ class Dialog : private MessageTarget {
   void EmitDialogChanged(uint32_t changes);
   void SetTopmost(bool topmost);
   void SetVisible(bool visible);
+  const Dialog& Root() const;
 
   Desktop& desktop_;
   int resourceId_;
@@ -196,6 +207,8 @@ class Dialog : private MessageTarget {
   WindowMessage current_;
   LRESULT messageResult_ = 0;
   bool warnedThread_ = false;
+  int jobResult_ = kJobDone;
+  std::string jobFailureText_;
 };
 
 }  // namespace hu

@@ -84,6 +84,11 @@ int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& opti
   std::unique_ptr<ScriptRunner> script;
   if (!inputPath.empty()) {
     script = std::make_unique<ScriptRunner>(desktop, scriptErr);
+    // A script that ends without "close" ends the program all the same (with
+    // its job's result): left running after its last line it would wait for
+    // clicks that never come. Empty input asks for nothing: the program runs
+    // to its own end.
+    script->SetOnFinished([&desktop] { desktop.loop().Quit(0); });
     if (inputPath == "-" && &in != &std::cin) {
       // Another stream (a test's) may not outlive this call: read it now.
       std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -102,8 +107,22 @@ int RunDialogProgram(Desktop& desktop, Dialog& mainDialog, const UiOptions& opti
 #endif
   err << heldErr.str() << std::flush;
   if (script && script->Failed()) return ScriptRunner::kExitCode;
-  if (desktop.loop().IsQuitting()) return desktop.loop().QuitCode();
-  return watch.opened ? 0 : 1;
+  int code = 0;
+  if (desktop.loop().IsQuitting()) {
+    // A quit with 0 is the program's normal end: its job tells the result.
+    code = desktop.loop().QuitCode();
+    if (code == 0) code = mainDialog.JobResult();
+  } else {
+    code = watch.opened ? mainDialog.JobResult() : 1;
+  }
+  // Lines for people went to standard output; a caller that keeps only the
+  // errors still learns why the job failed.
+  if (code == kJobFailed && !terminal && !mainDialog.JobFailureText().empty()) {
+    std::string text = mainDialog.JobFailureText();
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.replace(at, 2, "\n");
+    err << text << std::endl;
+  }
+  return code;
 }
 
 }  // namespace hu

@@ -253,6 +253,7 @@ bool ScriptRunner::FetchNext() {
     if (!action) continue;
     if (action->kind == ScriptAction::Kind::Expect && !action->timeoutGiven) action->ms = defaultTimeoutMs_;
     current_ = std::move(action);
+    sawAction_ = true;
     started_ = desktop_.clock().GetTickCount();
     return true;
   }
@@ -414,9 +415,15 @@ std::string ScriptRunner::Attempt() {
 }
 
 uint32_t ScriptRunner::Step() {
-  if (failed_ || *pending_) return INFINITE;
+  if (failed_ || *pending_ || quitSent_) return INFINITE;
   while (true) {
-    if (!current_ && !FetchNext()) return INFINITE;
+    if (!current_ && !FetchNext()) {
+      if (!failed_ && onFinished_ && sawAction_ && Finished()) {
+        quitSent_ = true;
+        onFinished_();
+      }
+      return INFINITE;
+    }
     if (failed_) return INFINITE;
     const ScriptAction& a = *current_;
     uint32_t elapsed = desktop_.clock().GetTickCount() - started_;

@@ -59,7 +59,8 @@ bool ParseScriptLine(const std::string& line, int lineNo, std::optional<ScriptAc
 // Feeds script actions to the desktop between loop iterations. A failure (bad
 // line, expectation not met, control never usable) writes one line to `err`:
 //   script line N: SOURCE: REASON
-// and quits the loop with exit code 3. When the script ends the program goes on.
+// and quits the loop with exit code 3. When the script ends the program goes
+// on, unless SetOnFinished says what to do then.
 class ScriptRunner : public LoopAgent {
  public:
   static constexpr int kExitCode = 3;
@@ -78,6 +79,10 @@ class ScriptRunner : public LoopAgent {
   // person or a pipe on standard input). The stream must outlive the process's
   // use of it; the thread is left to end with the process.
   void ReadAsync(std::istream& in);
+
+  // Called once on the UI thread when all input is read and every action of
+  // it done; input without any action never calls it.
+  void SetOnFinished(std::function<void()> onFinished) { onFinished_ = std::move(onFinished); }
 
   bool Failed() const { return failed_; }
   const std::string& FailureMessage() const { return failure_; }
@@ -117,6 +122,9 @@ class ScriptRunner : public LoopAgent {
   std::optional<ScriptAction> current_;
   uint32_t started_ = 0;
   bool failed_ = false;
+  bool quitSent_ = false;
+  bool sawAction_ = false;
+  std::function<void()> onFinished_;
   std::string failure_;
 };
 

@@ -15,6 +15,10 @@ constexpr COLORREF Rgb(uint8_t r, uint8_t g, uint8_t b) {
 // Dialog results.
 enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7 };
 
+// What a program's job came to (Dialog::SetJobResult); it becomes the exit
+// code. 2 (usage) and 3 (script expectation) belong to the runner.
+enum : int { kJobDone = 0, kJobFailed = 1, kJobNothingToDo = 4 };
+
 // Messages the dialog model adds to the ones of the platform seam.
 enum : uint32_t {
   WM_SETTEXT = 0x000C,

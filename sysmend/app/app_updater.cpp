@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/platform/errors.h"
+#include "common/platform/file_tree.h"
 #include "common/platform/trace.h"
 #include "sysmend/app/step_panel.h"
 #include "sysmend/packages/auk_unzip.h"
@@ -185,7 +186,29 @@ bool CAppUpdater::UpdateApp(const PackSlot& slot, bool loosePack, const std::vec
   return result == 0;
 }
 
-CAppUpdater::Outcome CAppUpdater::PhaseOne() {
+bool CAppUpdater::RoomBesideOldApp(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks) {
+  uint64_t need = CAukUnzip::kSpareRoom;
+  std::vector<std::pair<std::string, uint32_t>> packs;
+  if (loosePack) {
+    for (const std::string& p : loosePacks) packs.emplace_back(p, 0);
+  } else {
+    packs.emplace_back(slot.path, slot.offset);
+  }
+  for (const auto& [path, offset] : packs) {
+    CPackUnzip pack(files_, codePage_, path);
+    pack.SetOffset(offset);
+    uint32_t total = 0;
+    if (!pack.GetTotalSize(&total)) return true;  // the unpack itself reports a pack it cannot read
+    need += total;
+  }
+  DiskSpace space;
+  if (!files_.GetDiskFreeSpace(ParentPath(kAppDir), &space) || space.freeToCaller >= need) return true;
+  Trace("\r\nCheckDiskRoom::disk is not enough");
+  return false;
+}
+
+CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
+                                           const std::vector<std::string>& loosePacks) {
   CBackUpDir dravik = MakePair(kDravik, DravikBackup());
   CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
   if (Exists(kSuccessFlag) && Exists(PackListFile())) {
@@ -206,10 +229,19 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne() {
       panel.AppendLine("nandflash prartition back up failed!", StepPanel::kRed, true, false, true);
     }
     if (!ok) return Outcome::kBackupFailed;
-  } else if (Exists(DravikBackup()) || Exists(NandFlashBackup())) {
-    // Left by an earlier run: they belong to no update now, and a failure of
-    // this one must not put them over the partitions.
-    DeleteBackups(dravik, nand);
+  } else {
+    if (Exists(DravikBackup()) || Exists(NandFlashBackup())) {
+      // Left by an earlier run: they belong to no update now, and a failure
+      // of this one must not put them over the partitions.
+      DeleteBackups(dravik, nand);
+    }
+    // Without a backup the old application stays until the new one is
+    // complete: when both cannot fit, the second phase could only fail, and
+    // every start with the kit would reboot for nothing.
+    if (!RoomBesideOldApp(slot, loosePack, loosePacks)) {
+      view_.Panel().AppendLine("App updated Failed! ", StepPanel::kRed, true, false, true);
+      return Outcome::kStuck;
+    }
   }
   if (Exists(kAppOldDir)) {
     // Left from an earlier run: stale after a completed update (the success
@@ -333,7 +365,7 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
 }
 
 CAppUpdater::Outcome CAppUpdater::Run(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks) {
-  if (IsPlainDir(kAppDir)) return PhaseOne();
+  if (IsPlainDir(kAppDir)) return PhaseOne(slot, loosePack, loosePacks);
   return PhaseTwo(slot, loosePack, loosePacks);
 }
 

@@ -65,7 +65,10 @@ class CAppUpdater {
   void DeleteBackups(CBackUpDir& dravik, CBackUpDir& nand);
   std::string ModuleDir() const;
   bool WriteFlag(const std::string& path, const char* text, size_t bytes);
-  Outcome PhaseOne();
+  Outcome PhaseOne(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
+  // Whether the application's volume holds the new application beside the
+  // old one, which stays until the new one is complete when no backup holds it.
+  bool RoomBesideOldApp(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
   Outcome PhaseTwo(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
   bool PutBackOldApp();
   void RecoverFromFailedUnpack(bool haveBackups);

@@ -165,13 +165,15 @@ TEST_F(DialogUpdateTest, SilentBoxWhileProgrammingFailsAndEnablesTheButtons) {
   CanBoxFaults faults;
   faults.silentAfter = 5;  // falls silent a little way into programming
   box.SetFaults(faults);
-  // The final click needs the read button enabled again.
+  // The final click needs the read button enabled again; the read that
+  // failed last is what the exit code tells.
   EXPECT_EQ(Run("click 1019\nselect 1044 0\nclick 1\n"
                 "expect \"升级失败!!!请重试!\" 60000\n"
                 "click 1038\nexpect \"没有收到CAN数据！\" 20000\n"
                 "close\n"),
-            0)
+            1)
       << err.str();
+  EXPECT_EQ(err.str(), "没有收到CAN数据！\n");
   EXPECT_TRUE(Shown(" 失败!"));
   EXPECT_EQ(box.GetStats().erases, 1u);
   EXPECT_LT(box.GetStats().programs, 6u);  // 700 bytes make 6 blocks

@@ -136,5 +136,50 @@ TEST(CanprobeUpgradeE2E, BoxBehindTheMcuKind4WithTheArbiter) {
   UpgradeAndCheckFlash(unit, {"--siblings"}, 19, true);
 }
 
+// Field use: the jobs of the command line against a box on the device given
+// with --port, on a unit made for the run.
+std::vector<std::string> CanprobeField(const std::string& tmp, const std::string& port,
+                                       std::vector<std::string> job) {
+  std::vector<std::string> argv = {Bin("canprobe"), "--port", port, "--cpu", "S3C6410", "--project", "19"};
+  argv.insert(argv.end(), job.begin(), job.end());
+  return FieldRun(tmp, 0.1, argv);
+}
+
+TEST(CanprobeFieldE2E, UpgradeOnThePortProgramsTheImageAndReadsTheType) {
+  TestUnit peer({"--cpu", "S3C6410", "--project", "19"}, 0.1);
+  Served serve(peer, WithBoxType({"--no-arbiter"}));
+  ASSERT_TRUE(serve.ready()) << serve.Output();
+  TempDir work, tmp;
+  const std::string image = ImageBytes(3000, 12);
+  WriteFile(work.path() + "/image.bin", image);
+  RunResult pack = RunProgram({Bin("kitpack"), "canbox", work.path() + "/fw.canbox", work.path() + "/image.bin"});
+  ASSERT_EQ(pack.exitCode, 0) << pack.out << pack.err;
+  RunResult r = RunProgram(CanprobeField(tmp.path(), serve.Pty("COM4"), {"--upgrade", work.path() + "/fw.canbox"}),
+                           "", 60000);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::string flash = peer.Read("flash/canbox.bin");
+  ASSERT_GE(flash.size(), image.size());
+  EXPECT_EQ(flash.substr(0, image.size()), image);
+  RunResult read = RunProgram(CanprobeField(tmp.path(), serve.Pty("COM4"), {"--read-type"}), "", 60000);
+  EXPECT_EQ(read.exitCode, 0) << read.out << read.err;
+  EXPECT_NE(read.out.find("VersionId:VZD3A000105"), std::string::npos) << read.out;
+}
+
+// A box that never answers and a device that does not exist both end in 1,
+// the product's text on stderr and, for the device, its path and reason.
+TEST(CanprobeFieldE2E, SilentBoxAndMissingDeviceFail) {
+  TestUnit peer({"--cpu", "S3C6410", "--project", "19"}, 0.1);
+  Served serve(peer, WithBoxType({"--no-arbiter", "--silent-after", "0"}));
+  ASSERT_TRUE(serve.ready()) << serve.Output();
+  TempDir tmp;
+  const std::string missing = peer.dir() + "/ttyUSB9";
+  for (const std::string& port : {serve.Pty("COM4"), missing}) {
+    RunResult r = RunProgram(CanprobeField(tmp.path(), port, {"--read-type"}), "", 60000);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(r.err.find("没有收到CAN数据！"), 0u) << r.err;
+    EXPECT_EQ(r.err.find(missing + ": No such file or directory") != std::string::npos, port == missing) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace hu::e2e

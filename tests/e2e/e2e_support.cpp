@@ -100,6 +100,19 @@ Served::Served(const TestUnit& unit, std::vector<std::string> args) : unitDir_(u
   }
 }
 
+std::string Served::Pty(const std::string& port) {
+  const std::string output = Output();
+  const size_t at = output.find(port + " -> ");
+  if (at == std::string::npos) return {};
+  const size_t start = at + port.size() + 4;
+  return output.substr(start, output.find(' ', start) - start);
+}
+
+std::vector<std::string> FieldRun(const std::string& tmpDir, double timeScale, std::vector<std::string> argv) {
+  argv.insert(argv.begin(), {"/usr/bin/env", "HU_TIME_SCALE=" + std::to_string(timeScale), "TMPDIR=" + tmpDir});
+  return argv;
+}
+
 Served::~Served() {
   HostOptions options;
   options.registerProcess = false;

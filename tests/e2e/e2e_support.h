@@ -84,6 +84,8 @@ class Served {
   ~Served();
   bool ready() const { return ready_; }
   std::string Output() { return process_->Output(); }
+  // The pseudo-terminal serve put on `port` ("COM4"); empty when none.
+  std::string Pty(const std::string& port);
 
  private:
   std::string unitDir_;
@@ -94,6 +96,10 @@ class Served {
 // The text of an S-record image for the block family: the STM8 platform tag,
 // then `image` from 0xA000, 32 bytes a record.
 std::string S19Text(const std::string& image);
+// A one-shot field run: argv[0] with HU_TIME_SCALE and TMPDIR (where the
+// program makes its unit) in its environment.
+std::vector<std::string> FieldRun(const std::string& tmpDir, double timeScale, std::vector<std::string> argv);
+
 // `size` bytes of a pattern that differs with `salt`.
 std::string ImageBytes(size_t size, int salt);
 

@@ -2,6 +2,8 @@
 // pseudo-terminal and the serial arbiter started on the unit.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,7 +113,7 @@ TEST(McuflashE2E, SilentMcuEndsInTheFailureAndTheProgramStillCloses) {
                          "expect \"Sorry! Update unsuccessfully!Maybe serial communication problem\" 600000\n"
                          "close\n",
                          60000);
-  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.out.find("Mcu update successfully!"), std::string::npos);
 }
@@ -156,6 +158,77 @@ TEST(McuflashE2E, KeyConfigurationIsWrittenAndReadBack) {
                          "close\n");
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(unit.Read("flash/mcu.key"), config);
+}
+
+// Field use: the image given on the command line goes to the device given
+// with --port, with no unit prepared; the unit made for it is gone afterwards.
+TEST(McuflashFieldE2E, ImageOnThePortArrivesWholeAndTheRunLeavesNothing) {
+  TestUnit peer({"--cpu", "MSTAR786", "--project", "19"}, 0.1);
+  Served serve(peer, {"--no-arbiter"});
+  ASSERT_TRUE(serve.ready()) << serve.Output();
+  TempDir work, tmp;
+  const std::string image = ImageBytes(3000, 9);
+  WriteFile(work.path() + "/app.s19", S19Text(image));
+  RunResult r = RunProgram(FieldRun(tmp.path(), 0.1,
+                                    {Bin("mcuflash"), "--port", serve.Pty("COM4"), "--cpu", "MSTAR786", "--project",
+                                     "19", work.path() + "/app.s19"}),
+                           "", 60000);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Mcu update successfully!"), std::string::npos) << r.out;
+  const std::string written = peer.Read("flash/mcu.bin");
+  ASSERT_EQ(written.size(), 3072u);
+  EXPECT_EQ(written.substr(0, image.size()), image);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
+
+struct FieldFailure {
+  const char* name;
+  std::vector<std::string> serve;  // empty: no peer, a device that does not exist
+  const char* says;                // on stderr
+};
+
+class McuflashFieldFailureE2E : public ::testing::TestWithParam<FieldFailure> {};
+
+TEST_P(McuflashFieldFailureE2E, EndsWithOneAndTheReasonOnStderr) {
+  const FieldFailure& failure = GetParam();
+  TestUnit peer({"--cpu", "MSTAR786", "--project", "19"}, 0.1);
+  std::unique_ptr<Served> serve;
+  std::string port = peer.dir() + "/ttyUSB9";
+  if (!failure.serve.empty()) {
+    serve = std::make_unique<Served>(peer, failure.serve);
+    ASSERT_TRUE(serve->ready()) << serve->Output();
+    port = serve->Pty("COM4");
+  }
+  TempDir work, tmp;
+  WriteFile(work.path() + "/app.s19", S19Text(ImageBytes(2048, 10)));
+  RunResult r = RunProgram(
+      FieldRun(tmp.path(), 0.1,
+               {Bin("mcuflash"), "--port", port, "--cpu", "MSTAR786", "--project", "19", work.path() + "/app.s19"}),
+      "", 60000);
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  std::string says = failure.says;
+  if (failure.serve.empty()) says += port + ": No such file or directory";
+  EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, McuflashFieldFailureE2E,
+    ::testing::Values(
+        FieldFailure{"SilentMcu", {"--no-arbiter", "--silent-after", "0"},
+                     "Sorry! Update unsuccessfully!Maybe serial communication problem"},
+        FieldFailure{"MissingDevice", {}, "Sorry! Init unsuccessfully!The serial port may be busy\n"}),
+    [](const ::testing::TestParamInfo<FieldFailure>& info) { return std::string(info.param.name); });
+
+// On a prepared unit whose port is not mapped: the image given goes beside
+// the program, and `unitctl boot` hands on the updater's code.
+TEST(McuflashFieldE2E, BootReturnsTheCodeOfAnUpdateWithoutAPort) {
+  TestUnit unit({"--cpu", "MSTAR786", "--project", "19"}, 0.01);
+  TempDir work;
+  WriteFile(work.path() + "/app.s19", S19Text(ImageBytes(512, 11)));
+  RunResult r = RunProgram({Bin("unitctl"), "boot", unit.dir(), "--", Bin("mcuflash"), work.path() + "/app.s19"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("COM4: not in [ports] of unit.ini"), std::string::npos) << r.err;
+  EXPECT_FALSE(unit.ReadDevice("\\StorageCard\\Mcuflash\\app.s19").empty());
 }
 
 }  // namespace

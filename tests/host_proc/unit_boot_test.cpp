@@ -72,8 +72,9 @@ TEST_F(UnitBootTest, ReportsHowTheLastRunEnded) {
   EXPECT_EQ(crash.code, 1);
   EXPECT_EQ(crash.out.find("boot 1: host_proc_peer crash -> crashed (signal 6"), 0u) << crash.out;
 
+  // The last program's own code is handed on.
   CommandResult failed = Unitctl({"boot", Unit(), "--", HU_PROC_PEER, "exit", "3"});
-  EXPECT_EQ(failed.code, 1);
+  EXPECT_EQ(failed.code, 3);
   EXPECT_EQ(failed.out, "boot 1: host_proc_peer exit 3 -> exited with code 3\n");
 
   CommandResult looping = Unitctl({"boot", Unit(), "--max-boots", "2", "--", HU_PROC_PEER, "reboot-always"});

@@ -11,12 +11,17 @@
 #include <set>
 #include <sstream>
 #include <algorithm>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
 
 #include "canprobe/canbox_image.h"
 #include "common/platform/host/host_files.h"
 #include "tests/packages/kit_builder.h"
 #include "tests/support/scratch.h"
+#include "tools/kitpack/kit_digest.h"
 
 namespace hu {
 namespace {
@@ -169,7 +174,10 @@ TEST_F(KitpackTest, KvqSectionsAndVersions) {
   EXPECT_EQ(extracted, TreeOf(src));
 
   fs::path bare = root / "bare.kvq";
-  ASSERT_EQ(Kitpack({"kvq", bare.string(), "--version", "ONLYBOOT-1", "--boot", (root / "boot.bin").string()}).code, 0);
+  // A version without its OS and application parts is built only when forced.
+  Outcome forced = Kitpack({"kvq", bare.string(), "--version", "ONLYBOOT-1", "--boot", (root / "boot.bin").string(), "--force"});
+  ASSERT_EQ(forced.code, 0);
+  EXPECT_NE(forced.err.find("warning: the container version \"ONLYBOOT-1\" does not split"), std::string::npos) << forced.err;
   j = List(bare);
   EXPECT_EQ(j["boot_version"], "ONLYBOO");
   EXPECT_FALSE(j.contains("os_version") || j.contains("app_version") || j.contains("conf_version") ||
@@ -252,6 +260,239 @@ TEST_F(KitpackTest, CanboxFileDecodesToTheImage) {
   Outcome refused = Kitpack({"canbox", (root / "tiny.canbox").string(), (root / "tiny.bin").string()});
   EXPECT_NE(refused.code, 0);
   EXPECT_FALSE(fs::exists(root / "tiny.canbox"));
+}
+
+}  // namespace
+}  // namespace hu
+
+namespace hu {
+namespace {
+
+using kitpack::Sha256OfBytes;
+
+// A signed container whose application pack holds `src`, with its pieces.
+struct SignedKit {
+  fs::path pack, kvq, key, pub;
+};
+
+class KitpackReleaseTest : public KitpackTest {
+ protected:
+  SignedKit MakeSignedKit() {
+    SignedKit k{root / "app.auk", root / "full.kvq", root / "key.pem", root / "pub.pem"};
+    WriteFile(root / "app" / "Appvisor.exe", std::string(20000, 'a') + "end");
+    WriteFile(root / "app" / "skin" / "a.skn", "skin");
+    EXPECT_EQ(Kitpack({"auk", k.pack.string(), (root / "app").string(), "--version", "1.1.0"}).code, 0);
+    WriteFile(root / "os.nb0", std::string(3000, 'o'));
+    WriteFile(root / "boot.bin", std::string(1000, 'b'));
+    Outcome built = Kitpack({"kvq", k.kvq.string(), "--version", "12345679X-3A1F0C01234568-1.1.0", "--boot",
+                             (root / "boot.bin").string(), "--os", (root / "os.nb0").string(), "--app",
+                             k.pack.string()});
+    EXPECT_EQ(built.code, 0) << built.err;
+    EXPECT_EQ(std::system(("openssl genpkey -algorithm ed25519 -out " + Quote(k.key.string()) + " 2>/dev/null && " +
+                           "openssl pkey -in " + Quote(k.key.string()) + " -pubout -out " + Quote(k.pub.string()))
+                              .c_str()),
+              0);
+    Outcome signedKit = Kitpack({"sign", k.kvq.string(), "--key", k.key.string()});
+    EXPECT_EQ(signedKit.code, 0) << signedKit.err;
+    return k;
+  }
+
+  // Offset of the 12 binary bytes that follow a member's name in the index.
+  static size_t MemberFields(const std::string& bytes, const std::string& name) {
+    size_t at = bytes.find(name + "\n");
+    EXPECT_NE(at, std::string::npos) << name;
+    return at + name.size() + 1;
+  }
+
+  // Names of the files in `dir` that are not in `expected`.
+  static std::set<std::string> Strays(const fs::path& dir, const std::set<std::string>& expected) {
+    std::set<std::string> strays;
+    for (const auto& e : fs::directory_iterator(dir)) {
+      std::string n = e.path().filename().string();
+      if (!expected.count(n)) strays.insert(n);
+    }
+    return strays;
+  }
+};
+
+TEST_F(KitpackReleaseTest, KitsTheUpdaterWouldMisreadAreRefusedUnlessForced) {
+  WriteFile(root / "src" / "a.txt", "a");
+  fs::path pack = root / "app.auk";
+  ASSERT_EQ(Kitpack({"auk", pack.string(), (root / "src").string(), "--version", "1.1.0"}).code, 0);
+  WriteFile(root / "boot.bin", "boot");
+  const std::string src = (root / "src").string(), boot = (root / "boot.bin").string();
+  struct Case {
+    std::vector<std::string> args;  // the output file first
+    std::string problem;
+  } cases[] = {
+      {{"kvq", "k1.kvq", "--version", "1-2", "--boot", boot}, "does not split into boot, OS and application parts"},
+      {{"kvq", "k2.kvq", "--version", "NODASH", "--app", pack.string()}, "does not split"},
+      {{"kvq", "k3.kvq", "--version", "B-O-2.0.0", "--app", pack.string()},
+       "names application \"2.0.0\" but its pack's AppVerInfo.cfg says \"1.1.0\""},
+      {{"kvq", "k4.kvq", "--version", "X-O-1.1.0", "--boot", boot}, "gives an empty boot version"},
+      {{"kvq", "k5.kvq", "--version", "BB-O-1"}, "a container with no section"},
+      {{"aukinc", "banana.aukinc", src, "--version", "banana"}, "is not three dotted numbers"},
+      {{"aukinc", "1-2-3.aukinc", src, "--version", "1-2-3"}, "is not three dotted numbers"},
+      {{"aukinc", "1.2.256.aukinc", src, "--version", "1.2.256"}, "is not three dotted numbers of 0 to 255"},
+      {{"aukinc", "app.aukinc", src, "--version", "1.2.3"}, "gives the updater the version \"app\""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    fs::path out = root / args[1];
+    args[1] = out.string();
+    Outcome refused = Kitpack(args);
+    EXPECT_EQ(refused.code, 1) << args[1];
+    EXPECT_NE(refused.err.find(c.problem), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(out)) << args[1];
+    args.push_back("--force");
+    Outcome forced = Kitpack(args);
+    EXPECT_EQ(forced.code, 0) << forced.err;
+    EXPECT_NE(forced.err.find("warning: "), std::string::npos) << forced.err;
+    EXPECT_TRUE(fs::exists(out)) << args[1];
+  }
+}
+
+TEST_F(KitpackReleaseTest, VerifyListsEachProblemAndPassesOnlyAnIntactSignedKit) {
+  SignedKit k = MakeSignedKit();
+  Outcome good = Kitpack({"verify", k.kvq.string(), "--pubkey", k.pub.string()});
+  ASSERT_EQ(good.code, 0) << good.err;
+  EXPECT_NE(good.out.find("signature good"), std::string::npos);
+
+  nlohmann::json listing = List(k.kvq);
+  const uint32_t osOffset = listing["sections"]["os"]["offset"];
+  const uint32_t bootOffset = listing["sections"]["boot"]["offset"];
+  const uint32_t appOffset = listing["sections"]["app"]["offset"];
+  nlohmann::json exe;
+  for (const auto& m : listing["members"]) {
+    if (m["name"] == "\\kit\\Appvisor.exe") exe = m;
+  }
+  ASSERT_FALSE(exe.is_null());
+  const std::string original = ReadFile(k.kvq);
+  struct Case {
+    std::string name;
+    std::function<void(std::string*)> spoil;
+    std::string problem;
+  } cases[] = {
+      {"flipped OS byte", [&](std::string* b) { (*b)[osOffset + 10] ^= 0x5A; }, "the signature does not match"},
+      {"wrong CRC",
+       [&](std::string* b) {
+         size_t crc = appOffset + exe["offset"].get<size_t>() + exe["stored"].get<size_t>() - 8;
+         (*b)[crc] ^= 0x01;
+       },
+       "member \\kit\\Appvisor.exe: wrong CRC-32"},
+      {"declared length too short",
+       [&](std::string* b) {
+         testkit::PutLe32(b, MemberFields(*b, "\\kit\\Appvisor.exe") + 8, 100);
+       },
+       "member \\kit\\Appvisor.exe: inflates past its declared length of 100 bytes"},
+      {"overlapping sections", [&](std::string* b) { testkit::PutLe32(b, 292, bootOffset + 1); },
+       "the boot and os sections overlap"},
+      {"section beyond the end", [&](std::string* b) { testkit::PutLe32(b, 296, 1u << 30); },
+       "the os section ends at"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = original;
+    c.spoil(&bytes);
+    WriteFile(k.kvq, bytes);
+    Outcome r = Kitpack({"verify", k.kvq.string(), "--pubkey", k.pub.string()});
+    EXPECT_EQ(r.code, 1) << c.name;
+    EXPECT_NE(r.err.find(c.problem), std::string::npos) << c.name << ": " << r.err;
+    // Every case but the first also changes the signed bytes.
+    EXPECT_NE(r.err.find("the signature does not match"), std::string::npos) << c.name;
+  }
+  // What the updater cannot decode is a problem even for an unsigned kit.
+  WriteFile(root / "os.nb0", "o");
+  ASSERT_EQ(Kitpack({"kvq", (root / "short.kvq").string(), "--version", "V12X-0A1B2C3-1.1.0", "--os",
+                     (root / "os.nb0").string()})
+                .code,
+            0);
+  Outcome undecodable = Kitpack({"verify", (root / "short.kvq").string()});
+  EXPECT_EQ(undecodable.code, 1);
+  EXPECT_NE(undecodable.err.find("the OS version \"0A1B2C3\" cannot be decoded"), std::string::npos) << undecodable.err;
+}
+
+TEST_F(KitpackReleaseTest, ListJsonGivesTheSha256OfEverySectionAndMember) {
+  SignedKit k = MakeSignedKit();
+  nlohmann::json j = List(k.kvq);
+  const std::string bytes = ReadFile(k.kvq);
+  for (const auto& [name, s] : j["sections"].items()) {
+    std::string section = bytes.substr(s["offset"].get<size_t>(), s["length"].get<size_t>());
+    EXPECT_EQ(s["sha256"], Sha256OfBytes(section)) << name;
+  }
+  for (const auto& m : j["members"]) {
+    if (m["name"] == "\\kit\\skin\\a.skn") {
+      EXPECT_EQ(m["sha256"], Sha256OfBytes("skin"));
+    }
+    EXPECT_EQ(m["sha256"].get<std::string>().size(), 64u) << m["name"];
+  }
+}
+
+TEST_F(KitpackReleaseTest, FailedAndInterruptedWritesLeaveTheOldKitAndNoFragment) {
+  WriteFile(root / "src" / "a.txt", "a");
+  fs::path pack = root / "1.2.3.aukinc";
+  ASSERT_EQ(Kitpack({"aukinc", pack.string(), (root / "src").string(), "--version", "1.2.3"}).code, 0);
+  const std::string old = ReadFile(pack);
+  const std::set<std::string> expected = {"src", "1.2.3.aukinc", "big"};
+  // Refused after the new pack was written aside.
+  EXPECT_EQ(Kitpack({"aukinc", pack.string(), (root / "src").string(), "--version", "1.2"}).code, 1);
+  EXPECT_EQ(ReadFile(pack), old);
+  EXPECT_TRUE(Strays(root, expected).empty());
+
+  // Interrupted while deflating a large tree.
+  std::mt19937 rng(3);
+  std::string noise(48 << 20, '\0');
+  for (auto& c : noise) c = static_cast<char>(rng());
+  WriteFile(root / "big" / "noise.bin", noise);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(KITPACK_EXE, KITPACK_EXE, "aukinc", pack.c_str(), (root / "big").c_str(), "--version", "1.2.3",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  bool seen = false;
+  for (int i = 0; i < 2000 && !seen; ++i) {
+    seen = !Strays(root, expected).empty();
+    if (!seen) ::usleep(1000);
+  }
+  ::kill(child, SIGINT);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(seen) << "no temporary file appeared";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_EQ(ReadFile(pack), old);
+  EXPECT_EQ(Strays(root, expected), std::set<std::string>{});
+}
+
+TEST_F(KitpackReleaseTest, FirmwareImagesListWithTheReadersOfTheirPrograms) {
+  std::string image;
+  for (int i = 0; i < 30000; ++i) image.push_back(static_cast<char>(i * 13 + 1));
+  WriteFile(root / "fw.bin", image);
+  const std::string sha = Sha256OfBytes(image);
+  ASSERT_EQ(Kitpack({"canbox", (root / "fw.canbox").string(), (root / "fw.bin").string()}).code, 0);
+  nlohmann::json canbox = List(root / "fw.canbox");
+  EXPECT_EQ(canbox["kind"], "canbox");
+  EXPECT_EQ(canbox["sha256"], sha);
+  EXPECT_EQ(canbox["first_address"], 0x08002000u);
+  EXPECT_EQ(canbox["size"], image.size());
+  // Beyond 0xFFFF the records take 24-bit addresses.
+  for (const auto& [family, size] : std::vector<std::pair<std::string, size_t>>{{"block", 30000}, {"line", 30000},
+                                                                                 {"block", 2000}}) {
+    fs::path s19 = root / (family + std::to_string(size) + ".s19");
+    WriteFile(root / "part.bin", image.substr(0, size));
+    Outcome made = Kitpack({"s19", (root / "part.bin").string(), s19.string(), "--family", family});
+    ASSERT_EQ(made.code, 0) << made.err;
+    nlohmann::json j = List(s19);
+    EXPECT_EQ(j["family"], family);
+    EXPECT_EQ(j["sha256"], Sha256OfBytes(image.substr(0, size)));
+    EXPECT_EQ(j["first_address"], 0xA000u);
+    EXPECT_EQ(j["tag"] == "STM8QX4B", family == "block");
+    std::string text = ReadFile(s19);
+    EXPECT_EQ(text.substr(text.rfind("\r\n", text.size() - 3) + 2, 2), size > 0x6000 ? "S8" : "S9");
+  }
+  Outcome usage = Kitpack({"s19", (root / "fw.bin").string(), (root / "x.s19").string(), "--family", "other"});
+  EXPECT_EQ(usage.code, 2);
+  EXPECT_NE(Kitpack({"--help"}).out.find("Usage: kitpack "), std::string::npos);
 }
 
 }  // namespace

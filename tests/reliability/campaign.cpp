@@ -142,6 +142,10 @@ Ending RunToResult(const std::vector<std::string>& argv, const std::string& scri
     return ending;
   }
   ending.detail = CrashOf(status, ending.err);
+  // A job that ended in its failure (1) or found nothing to do (4) says so by
+  // its exit code; with its result shown that is no crash.
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (!ending.result.empty() && (code == 1 || code == 4) && SanitizerReport(ending.err).empty()) ending.detail.clear();
   if (ending.detail.empty() && ending.result.empty()) ending.detail = "ended without a result";
   ending.kind = ending.detail.empty() ? Ending::Kind::Result : Ending::Kind::Crashed;
   return ending;

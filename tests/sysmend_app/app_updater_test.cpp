@@ -278,5 +278,17 @@ TEST_F(AppUpdaterTest, PendingPhaseIsRolledBack) {
   EXPECT_FALSE(files.Exists("\\Dravik\\$KVR$\\App\\half.dll"));
 }
 
+// Without a backup the old application stays beside the new one: when both
+// cannot fit, the update stops before moving anything (no reboot for nothing).
+TEST_F(AppUpdaterTest, NoRoomBesideTheOldApplicationStopsBeforePhaseOne) {
+  CAppUpdater updater(files, clock, codePage, view, module);
+  PackSlot slot = PackSlotFor(AppPack("2.0", {{"Appvisor.exe", "new app"}}));
+  files.SetDiskSpace("Dravik", 0x100000, 0x300000);
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kStuck);
+  EXPECT_EQ(files.FileBytes("\\Dravik\\$KVR$\\App\\Appvisor.exe"), "old app");
+  EXPECT_FALSE(files.Exists(CAppUpdater::kAppOldDir));
+  EXPECT_TRUE(trace.Contains("CheckDiskRoom::disk is not enough"));
+}
+
 }  // namespace
 }  // namespace hu

@@ -199,6 +199,21 @@ TEST_F(UpdateCheckerTest, IncrementalPacksAreLoosePacks) {
   EXPECT_EQ(packs[1].kind, static_cast<uint32_t>(kPackIncremental));
   EXPECT_TRUE(plan.loosePack);
   EXPECT_EQ(plan.loosePacks.size(), 2u);
+  // Versions read from the file names keep their points.
+  std::vector<std::string> lines = Run(true);
+  EXPECT_EQ(lines[0], "auk File is valid ! (ver: 1.0.1)");
+}
+
+TEST(FileTitles, ExtensionIsTheTextAfterTheLastPoint) {
+  const std::pair<const char*, const char*> titles[] = {
+      {"\\StorageCard\\UpdateKitM\\1.1.1.aukinc", "1.1.1"},
+      {"\\S\\3A1F0C01234567.x.nb0", "3A1F0C01234567.x"},
+      {"\\S\\noext", "noext"},
+      {"\\S.d\\noext", "noext"},
+  };
+  for (const auto& [path, title] : titles) EXPECT_EQ(FileTitleOf(path), title) << path;
+  // A logo's title ends at the first point: "logo1.old.bmp" is logo 1.
+  EXPECT_EQ(LogoTitleOf("\\S\\logo1.old.bmp"), "logo1");
 }
 
 TEST(UpdateGenerations, OsAndApplication) {

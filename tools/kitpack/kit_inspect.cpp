@@ -8,6 +8,7 @@
 #include "common/platform/host/host_files.h"
 #include "common/platform/trace.h"
 #include "sysmend/packages/kvq_parser.h"
+#include "tools/kitpack/kit_digest.h"
 #include "tools/kitpack/pinned_files.h"
 
 namespace hu::kitpack {
@@ -129,6 +130,20 @@ KitListing InspectKit(const std::string& hostPath, CodePage& codePage) {
   return l;
 }
 
+void AddDigests(const std::string& hostPath, KitListing* l) {
+  for (const auto& [kind, r] : l->sections) {
+    std::string sha = Sha256OfRange(hostPath, r.offset, r.length);
+    if (!sha.empty()) l->sectionSha256[kind] = sha;
+  }
+  if (!l->hasPack || !l->pack.valid) return;
+  for (const auto& g : l->pack.groups) {
+    for (const auto& m : g.members) {
+      MemberCheck c = InflateMember(hostPath, static_cast<uint64_t>(l->pack.base) + m.offset, m.stored, m.unpacked);
+      if (c.ok) l->memberSha256[m.name] = c.sha256;
+    }
+  }
+}
+
 nlohmann::json ListingJson(const KitListing& l) {
   nlohmann::json j;
   j["kind"] = l.kind;
@@ -137,7 +152,12 @@ nlohmann::json ListingJson(const KitListing& l) {
   if (l.kind == "container") {
     for (const auto& v : l.versions) j[v.first] = v.second;
     nlohmann::json sections = nlohmann::json::object();
-    for (const auto& s : l.sections) sections[SectionName(s.first)] = {{"offset", s.second.offset}, {"length", s.second.length}};
+    for (const auto& s : l.sections) {
+      nlohmann::json& j = sections[SectionName(s.first)];
+      j = {{"offset", s.second.offset}, {"length", s.second.length}};
+      auto sha = l.sectionSha256.find(s.first);
+      if (sha != l.sectionSha256.end()) j["sha256"] = sha->second;
+    }
     j["sections"] = sections;
   }
   if (l.hasPack) {
@@ -149,7 +169,11 @@ nlohmann::json ListingJson(const KitListing& l) {
     nlohmann::json members = nlohmann::json::array();
     for (const auto& g : l.pack.groups) {
       for (const auto& m : g.members) {
-        members.push_back({{"name", m.name}, {"group", g.name}, {"stored", m.stored}, {"offset", m.offset}, {"size", m.unpacked}});
+        nlohmann::json member = {
+            {"name", m.name}, {"group", g.name}, {"stored", m.stored}, {"offset", m.offset}, {"size", m.unpacked}};
+        auto sha = l.memberSha256.find(m.name);
+        if (sha != l.memberSha256.end()) member["sha256"] = sha->second;
+        members.push_back(member);
       }
     }
     j["members"] = members;

@@ -31,9 +31,15 @@ struct KitListing {
   std::vector<std::pair<SectionKind, SectionRecord>> sections;
   bool hasPack = false;
   PackListing pack;
+  // Filled by AddDigests: SHA-256 of each section's bytes and of each
+  // member's inflated content (a member that does not inflate cleanly gets
+  // none; `verify` says why).
+  std::map<SectionKind, std::string> sectionSha256;
+  std::map<std::string, std::string> memberSha256;  // by member name
 };
 
 KitListing InspectKit(const std::string& hostPath, CodePage& codePage);
+void AddDigests(const std::string& hostPath, KitListing* listing);
 nlohmann::json ListingJson(const KitListing& listing);
 std::string ListingText(const std::string& hostPath, const KitListing& listing);
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/platform/errors.h"
@@ -59,27 +60,72 @@ class HostReadFile : public File {
   int fd_;
 };
 
+// The entries of a listing made in advance.
+class ListFindHandle : public FindHandle {
+ public:
+  explicit ListFindHandle(std::vector<FindData> entries) : entries_(std::move(entries)) {}
+  bool Next(FindData* out) override {
+    if (next_ >= entries_.size()) {
+      SetLastError(ERROR_NO_MORE_FILES);
+      return false;
+    }
+    *out = entries_[next_++];
+    return true;
+  }
+
+ private:
+  std::vector<FindData> entries_;
+  size_t next_ = 1;  // the first entry went to FindFirst
+};
+
 }  // namespace
 
-PinnedFiles::PinnedFiles(Files* inner, std::string devicePath, std::string hostPath)
-    : inner_(inner), devicePath_(std::move(devicePath)), hostPath_(std::move(hostPath)) {}
+PinnedFiles::PinnedFiles(Files* inner, std::string devicePath, std::string hostPath) : inner_(inner) {
+  pins_.push_back({std::move(devicePath), std::move(hostPath)});
+}
 
-bool PinnedFiles::IsPinned(const std::string& path) const { return EqualsNoCase(path, devicePath_); }
+PinnedFiles::PinnedFiles(Files* inner, std::string folder) : inner_(inner), folder_(std::move(folder)) {
+  while (!folder_.empty() && folder_.back() == '\\') folder_.pop_back();
+}
+
+void PinnedFiles::PinInFolder(const std::string& name, const std::string& hostPath) {
+  pins_.push_back({folder_ + "\\" + name, hostPath});
+}
+
+const PinnedFiles::Pin* PinnedFiles::PinOf(const std::string& path) const {
+  for (const Pin& p : pins_) {
+    if (EqualsNoCase(path, p.devicePath)) return &p;
+  }
+  return nullptr;
+}
+
+bool PinnedFiles::IsHidden(const std::string& path) const {
+  if (folder_.empty()) return false;
+  std::string folder = path;
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  if (EqualsNoCase(folder, folder_)) return true;
+  return folder.size() > folder_.size() && folder[folder_.size()] == '\\' &&
+         EqualsNoCase(folder.substr(0, folder_.size()), folder_);
+}
+
+bool PinnedFiles::Writable(const std::string& path) const {
+  return inner_ != nullptr && !readOnly_ && !IsPinned(path) && !IsHidden(path);
+}
 
 bool PinnedFiles::Refuse(const std::string& path) const {
-  SetLastError(IsPinned(path) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+  SetLastError(IsPinned(path) || (readOnly_ && inner_ != nullptr) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
   return false;
 }
 
 std::unique_ptr<File> PinnedFiles::Open(const std::string& path, FileAccess access, FileCreate create,
                                         uint32_t shareMode) {
-  if (IsPinned(path)) {
+  if (const Pin* pin = PinOf(path)) {
     if (access != FileAccess::Read ||
         (create != FileCreate::OpenExisting && create != FileCreate::OpenAlways)) {
       SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }
-    int fd = ::open(hostPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(pin->hostPath.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
       ::close(fd);
@@ -92,15 +138,38 @@ std::unique_ptr<File> PinnedFiles::Open(const std::string& path, FileAccess acce
     }
     return std::make_unique<HostReadFile>(fd);
   }
-  if (inner_ == nullptr) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
+  bool reading = access == FileAccess::Read && (create == FileCreate::OpenExisting);
+  if (inner_ == nullptr || IsHidden(path) || (readOnly_ && !reading)) {
+    SetLastError(inner_ == nullptr || IsHidden(path) ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return inner_->Open(path, access, create, shareMode);
 }
 
 std::unique_ptr<FindHandle> PinnedFiles::FindFirst(const std::string& pattern, FindData* first) {
-  if (inner_ == nullptr) {
+  size_t cut = pattern.rfind('\\');
+  std::string folder = cut == std::string::npos ? std::string() : pattern.substr(0, cut);
+  std::string spec = pattern.substr(cut == std::string::npos ? 0 : cut + 1);
+  if (!folder_.empty() && EqualsNoCase(folder, folder_) && (spec == "*.*" || spec == "*")) {
+    // Listed as the host lists a folder: by name ignoring case.
+    std::vector<FindData> entries;
+    for (const Pin& p : pins_) {
+      struct stat st {};
+      if (::stat(p.hostPath.c_str(), &st) != 0) continue;
+      entries.push_back({p.devicePath.substr(folder_.size() + 1), FILE_ATTRIBUTE_ARCHIVE, static_cast<uint64_t>(st.st_size)});
+    }
+    std::sort(entries.begin(), entries.end(), [](const FindData& a, const FindData& b) {
+      std::string la = AsciiLower(a.name), lb = AsciiLower(b.name);
+      return la != lb ? la < lb : a.name < b.name;
+    });
+    if (entries.empty()) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    *first = entries.front();
+    return std::make_unique<ListFindHandle>(std::move(entries));
+  }
+  if (inner_ == nullptr || IsHidden(folder)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
@@ -108,24 +177,31 @@ std::unique_ptr<FindHandle> PinnedFiles::FindFirst(const std::string& pattern, F
 }
 
 bool PinnedFiles::CreateDirectory(const std::string& path) {
-  return inner_ && !IsPinned(path) ? inner_->CreateDirectory(path) : Refuse(path);
+  return Writable(path) ? inner_->CreateDirectory(path) : Refuse(path);
 }
 bool PinnedFiles::RemoveDirectory(const std::string& path) {
-  return inner_ && !IsPinned(path) ? inner_->RemoveDirectory(path) : Refuse(path);
+  return Writable(path) ? inner_->RemoveDirectory(path) : Refuse(path);
 }
 bool PinnedFiles::DeleteFile(const std::string& path) {
-  return inner_ && !IsPinned(path) ? inner_->DeleteFile(path) : Refuse(path);
+  return Writable(path) ? inner_->DeleteFile(path) : Refuse(path);
 }
 bool PinnedFiles::CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
-  if (IsPinned(from) || IsPinned(to) || !inner_) return Refuse(to);
+  if (IsPinned(from) || IsHidden(from) || !Writable(to)) return Refuse(to);
   return inner_->CopyFile(from, to, failIfExists);
 }
 bool PinnedFiles::MoveFile(const std::string& from, const std::string& to) {
-  if (IsPinned(from) || IsPinned(to) || !inner_) return Refuse(to);
+  if (!Writable(from) || !Writable(to)) return Refuse(to);
   return inner_->MoveFile(from, to);
 }
 uint32_t PinnedFiles::GetAttributes(const std::string& path) {
   if (IsPinned(path)) return FILE_ATTRIBUTE_READONLY;
+  if (!folder_.empty() && IsHidden(path)) {
+    std::string folder = path;
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    if (EqualsNoCase(folder, folder_)) return FILE_ATTRIBUTE_DIRECTORY;
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
   if (!inner_) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
@@ -133,7 +209,7 @@ uint32_t PinnedFiles::GetAttributes(const std::string& path) {
   return inner_->GetAttributes(path);
 }
 bool PinnedFiles::SetAttributes(const std::string& path, uint32_t attributes) {
-  return inner_ && !IsPinned(path) ? inner_->SetAttributes(path, attributes) : Refuse(path);
+  return Writable(path) ? inner_->SetAttributes(path, attributes) : Refuse(path);
 }
 bool PinnedFiles::GetDiskFreeSpace(const std::string& path, DiskSpace* out) {
   return inner_ ? inner_->GetDiskFreeSpace(path, out) : Refuse(path);

@@ -233,7 +233,8 @@ int BootUnit(const BootOptions& options, std::FILE* out, std::string* error) {
     if (!started.empty()) how += ", started " + started;
     std::fprintf(out, "boot %d: %s -> %s\n", boot, desc.c_str(), how.c_str());
     std::fflush(out);
-    return !outcome.signaled && outcome.code == 0 ? 0 : 1;
+    // The last program's own code tells a caller what the job came to.
+    return outcome.signaled ? 1 : outcome.code;
   }
   if (error) *error = "the unit rebooted again after " + std::to_string(options.maxBoots) + " boots; stopped";
   return 1;

@@ -26,9 +26,9 @@ struct BootOptions {
 //   boot 1: sysmend auto -> rebooted
 //   boot 2: sysmend auto -> closed, started \dravik\$KVR$\App\Appvisor.exe
 // (also "exited with code N", "crashed (signal N, NAME)"; "started" lists
-// the processes the run left in the table). Returns 0 when the last run
-// closed normally (exit code 0, no reboot), 1 otherwise; a program that
-// cannot be started gives 1 and *error.
+// the processes the run left in the table). Returns the exit code of the
+// last run (1 when it crashed or the boots ran out); a program that cannot
+// be started gives 1 and *error.
 int BootUnit(const BootOptions& options, std::FILE* out, std::string* error);
 
 // The unit's reboot: ends the host processes of its process table (SIGTERM,

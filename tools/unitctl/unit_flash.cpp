@@ -72,6 +72,13 @@ bool ListFlash(const std::string& unitDir, std::ostream& out, std::string* error
     ++images;
     out << kind << " " << st.st_size << " " << FileSha256(path) << " " << SourceOf(calls, kind) << "\n";
   }
+  // What the simulated MCU and CAN box received over the serial line.
+  for (const char* name : {"mcu.bin", "mcu.s19", "mcu.key", "canbox.bin"}) {
+    std::string path = flash + "/" + name;
+    if (::stat(path.c_str(), &st) != 0) continue;
+    ++images;
+    out << name << " " << st.st_size << " " << FileSha256(path) << " serial\n";
+  }
   if (images == 0) out << "no images written\n";
   out << "calls:\n";
   for (const std::string& line : calls) out << "  " << line << "\n";

@@ -190,12 +190,9 @@ int Info(const std::string& dir) {
 }
 
 int Run(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--version") {
-    std::printf("unitctl 0.1.0\n");
-    return 0;
-  }
   CLI::App app{"Create and inspect a head-unit stand-in (a unit folder)."};
   app.name("unitctl");
+  app.set_version_flag("--version", "unitctl 0.1.0");
   app.require_subcommand(1);
   bool trace = false;
   app.add_flag("--trace", trace, "Copy trace lines to standard error");
@@ -206,8 +203,11 @@ int Run(int argc, char** argv) {
   uint32_t project = 0, codePage = 0;
   auto* init = app.add_subcommand("init", "Create a unit folder");
   init->add_option("DIR", dir, "Unit folder")->required();
-  auto* cpuOpt = init->add_option("--cpu", cpu, "CPU_TYPE (default S3C6410)");
-  auto* projectOpt = init->add_option("--project", project, "PROJECTTYPE (default 18)");
+  auto* cpuOpt = init->add_option("--cpu", cpu, "CPU_TYPE (default S3C6410; the table below)");
+  auto* projectOpt = init->add_option("--project", project, "PROJECTTYPE (default 18; the table below)");
+  std::string hwVersion;
+  auto* hwOpt = init->add_option("--hw-version", hwVersion, "HW_VERSION (V1... makes the line-family MCU 19200 baud)");
+  init->footer("CPU and project types, with the PlatformType they give:\n" + PlatformChoicesText());
   auto* codePageOpt = init->add_option("--code-page", codePage, "System code page (default 936)")
                           ->check(CLI::Range(1u, 65535u));
   init->add_flag("--force", initOptions.force, "Complete an existing unit");
@@ -310,6 +310,7 @@ int Run(int argc, char** argv) {
   if (init->parsed()) {
     if (cpuOpt->count()) initOptions.cpu = cpu;
     if (projectOpt->count()) initOptions.project = project;
+    if (hwOpt->count()) initOptions.hwVersion = hwVersion;
     if (codePageOpt->count()) initOptions.codePage = codePage;
     initOptions.halbridge = !noHalbridge;
     initOptions.console = !noCon1;
@@ -325,7 +326,10 @@ int Run(int argc, char** argv) {
     if (confOpt->count()) initOptions.confVersion = confVersion;
     if (appOpt->count()) initOptions.appVersion = appVersion;
     std::string error;
-    if (!InitUnit(dir, initOptions, &error)) return Error(error);
+    if (!InitUnit(dir, initOptions, &error)) {
+      const bool refused = error.rfind("unknown", 0) == 0 || error.rfind("no platform", 0) == 0;
+      return Error(error, refused ? kUsage : kFailure);
+    }
     return 0;
   }
   if (info->parsed()) return Info(dir);

@@ -537,49 +537,62 @@ std::string HostSerial::PortKey(const std::string& name) {
   return "COM" + std::to_string(std::stoi(digits));
 }
 
+std::unique_ptr<SerialPort> HostSerial::Refuse(uint32_t error, const std::string& reason) {
+  {
+    std::lock_guard<std::mutex> lock(failureMutex_);
+    lastFailure_ = reason;
+  }
+  SetLastError(error);
+  return nullptr;
+}
+
+std::string HostSerial::LastOpenFailure() const {
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  return lastFailure_;
+}
+
 std::unique_ptr<SerialPort> HostSerial::Open(const std::string& name) {
   std::string key = PortKey(name);
   auto it = key.empty() ? ports_.end() : ports_.find(key);
   if (it == ports_.end()) {
     Trace("HostSerial::Open %s: the unit has no such port\n", name.c_str());
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
+    return Refuse(ERROR_FILE_NOT_FOUND, (key.empty() ? name : key) + ": not in [ports] of unit.ini");
   }
   const std::string& path = it->second;
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
     Trace("HostSerial::Open %s (%s) failed: %s\n", name.c_str(), path.c_str(), std::strerror(err));
-    SetLastError(err == ENOENT ? ERROR_FILE_NOT_FOUND : (err == EBUSY ? ERROR_ACCESS_DENIED : ERROR_DEV_NOT_EXIST));
-    return nullptr;
+    return Refuse(err == ENOENT ? ERROR_FILE_NOT_FOUND : (err == EBUSY ? ERROR_ACCESS_DENIED : ERROR_DEV_NOT_EXIST),
+                  path + ": " + std::strerror(err));
   }
   if (!::isatty(fd)) {
     Trace("HostSerial::Open %s (%s): not a terminal\n", name.c_str(), path.c_str());
     ::close(fd);
-    SetLastError(ERROR_DEV_NOT_EXIST);
-    return nullptr;
+    return Refuse(ERROR_DEV_NOT_EXIST, path + ": not a serial device");
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int err = errno;
     Trace("HostSerial::Open %s (%s): %s\n", name.c_str(), path.c_str(),
           err == EWOULDBLOCK ? "held by another handle" : std::strerror(err));
     ::close(fd);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
+    return Refuse(ERROR_ACCESS_DENIED,
+                  path + ": " + (err == EWOULDBLOCK ? std::string("held by another program") : std::strerror(err)));
   }
   int err = serial_line::MakeRaw(fd);
   if (err != 0) {
     Trace("HostSerial::Open %s (%s): cannot set raw mode: %s\n", name.c_str(), path.c_str(), std::strerror(err));
     ::close(fd);
-    SetLastError(ERROR_DEV_NOT_EXIST);
-    return nullptr;
+    return Refuse(ERROR_DEV_NOT_EXIST, path + ": cannot set raw mode: " + std::strerror(err));
   }
   auto port = std::make_unique<HostSerialPort>(key, fd);
   if (!port->ok()) {
-    Trace("HostSerial::Open %s: no event descriptors: %s\n", name.c_str(), std::strerror(errno));
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
+    err = errno;
+    Trace("HostSerial::Open %s: no event descriptors: %s\n", name.c_str(), std::strerror(err));
+    return Refuse(ERROR_NOT_ENOUGH_MEMORY, path + ": " + std::strerror(err));
   }
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  lastFailure_.clear();
   return port;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/platform/serial.h"
@@ -46,12 +47,17 @@ class HostSerial : public Serial {
   // its device is missing, ERROR_DEV_NOT_EXIST when the device does not open
   // as a terminal, ERROR_ACCESS_DENIED when the port is held.
   std::unique_ptr<SerialPort> Open(const std::string& name) override;
+  std::string LastOpenFailure() const override;
 
   // "COM4:" / "\$device\COM14" -> "COM4" / "COM14"; empty for any other name.
   static std::string PortKey(const std::string& name);
 
  private:
+  std::unique_ptr<SerialPort> Refuse(uint32_t error, const std::string& reason);
+
   std::map<std::string, std::string> ports_;  // upper-case keys without ':'
+  mutable std::mutex failureMutex_;
+  std::string lastFailure_;
 };
 
 }  // namespace hu

@@ -13,6 +13,27 @@ namespace {
 
 int Result(int rc) { return rc == 0 ? 0 : errno; }
 
+// The standard rates have their own speed codes, which every tool (stty, the
+// old termios calls) reads; the "other speed" form is for the rest only.
+tcflag_t SpeedCode(uint32_t rate) {
+  struct Code {
+    uint32_t rate;
+    tcflag_t code;
+  };
+  static const Code kCodes[] = {
+      {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+      {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+      {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+      {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+      {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+      {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+  };
+  for (const Code& c : kCodes) {
+    if (c.rate == rate) return c.code;
+  }
+  return BOTHER;
+}
+
 }  // namespace
 
 int MakeRaw(int fd) {
@@ -36,7 +57,8 @@ int SetLine(int fd, const LineSettings& s) {
   struct termios2 t {};
   if (::ioctl(fd, TCGETS2, &t) != 0) return errno;
   t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
-  t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+  const tcflag_t code = SpeedCode(s.baudRate);
+  t.c_cflag |= code | (code << IBSHIFT);
   t.c_ispeed = s.baudRate;
   t.c_ospeed = s.baudRate;
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
