@@ -76,10 +76,12 @@ std::string DescribeBoot(const RunResult& run) {
 
 std::string BootFault(const RunResult& run) {
   if (run.timedOut) return "the unit did not settle: hung";
-  // The boot tool stops with an error once its bound is reached; a program
-  // that closed normally is the only good ending.
+  // A program that closed, with or without a failure code, ended the boots;
+  // the boot bound, a crash or an error of the boot tool did not.
   const std::string last = LastBootLine(run);
-  if (run.exitCode != 0 || last.find("-> closed") == std::string::npos) {
+  const bool closed = last.find("-> closed") != std::string::npos ||
+                      last.find("-> exited with code ") != std::string::npos;
+  if (!closed || run.err.find("rebooted again after") != std::string::npos) {
     return "the unit did not settle: " + DescribeBoot(run);
   }
   return "";

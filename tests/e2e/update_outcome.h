@@ -23,8 +23,8 @@ UpdateFiles UpdateFilesOf(const std::string& unitDir);
 
 // How `unitctl boot` ended: its last boot line and any error.
 std::string DescribeBoot(const RunResult& run);
-// Empty when the last boot closed the program; otherwise why it did not
-// (a crash, a failure exit, the boot bound reached, a hang).
+// Empty when the last boot ended with the program closing (its exit code
+// may report a failure); otherwise why not: a crash, the boot bound, a hang.
 std::string BootFault(const RunResult& run);
 
 // Empty when `after` holds the old application of `before` or one of

@@ -216,7 +216,7 @@ class DemoKit {
       *outcome = "hung";
       return r.timedOut ? "still running after 120 s" : "reboots without end: " + r.out;
     }
-    if (!sanitizer.empty() || r.exitCode != 0 || r.out.find("crashed") != std::string::npos) {
+    if (!sanitizer.empty() || !e2e::BootFault(r).empty() || r.out.find("crashed") != std::string::npos) {
       *outcome = "crashed";
       return sanitizer.empty() ? r.out + r.err : sanitizer;
     }
