@@ -146,6 +146,11 @@ PowerCutReport RunPowerCutCampaign(const PowerCutCampaignOptions& options) {
                         (referenceFault.empty() ? DescribeBoot(counted) : referenceFault);
     return report;
   }
+  const std::string missed = kit.PathMissed(*reference);
+  if (!missed.empty()) {
+    report.setupError = missed;
+    return report;
+  }
   if (report.operations == 0) {
     report.setupError = "the uninterrupted update made no file operation: " + DescribeBoot(counted);
     return report;

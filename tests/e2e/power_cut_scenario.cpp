@@ -173,6 +173,14 @@ bool PowerCutKit::Build(std::string* error, std::string* skip) {
   return !images || DamageBootSection(container, error);
 }
 
+std::string PowerCutKit::PathMissed(const ScenarioUnit& unit) const {
+  if (scenario_ != PowerCutScenario::BootFails) return "";
+  const bool os = fs::exists(unit.dir() + "/flash/os.img"), boot = fs::exists(unit.dir() + "/flash/boot.img");
+  if (os && !boot) return "";
+  return std::string("the update did not fail its boot write after the OS image: the OS image ") +
+         (os ? "was" : "was not") + " written, the boot image " + (boot ? "was" : "was not");
+}
+
 std::unique_ptr<ScenarioUnit> PowerCutKit::NewUnit(std::string* error) const {
   auto made = std::make_unique<ScenarioUnit>();
   made->unit_ = std::make_unique<TestUnit>(std::vector<std::string>{

@@ -47,6 +47,9 @@ class PowerCutKit {
   // What the intact pack unpacks to: the application folder after a
   // container update of it (a loose pack's update also keeps old files).
   const Tree& packedApp() const { return packedApp_; }
+  // Empty when the uninterrupted update on `unit` took the path the scenario
+  // is about (the boot-fails kit: the OS image written, the boot image not).
+  std::string PathMissed(const ScenarioUnit& unit) const;
   // The kit writes images, so the configuration files below \NandFlash\$KVR$
   // that an image write removes may be gone with the old application kept.
   bool writesImages() const { return scenario_ == PowerCutScenario::BootFails; }
