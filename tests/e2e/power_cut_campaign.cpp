@@ -91,6 +91,11 @@ RunResult Boot(const TestUnit& unit, uint64_t cutAfter, uint64_t seed) {
   return r;
 }
 
+bool Settled(const RunResult& r) {
+  return !r.timedOut && (r.exitCode == 0 || r.exitCode == 1 || r.exitCode == 4) &&
+         r.err.find("rebooted again after") == std::string::npos && r.out.find("crashed") == std::string::npos;
+}
+
 // The end of what the boot tool said: the last boot and any error.
 std::string Describe(const RunResult& r) {
   if (r.timedOut) return "hung";
@@ -148,7 +153,9 @@ PowerCutReport RunPowerCutCampaign(const PowerCutCampaignOptions& options) {
     failure.step = ReadFile(unit->dir() + "/power-cut.log");
     while (!failure.step.empty() && failure.step.back() == '\n') failure.step.pop_back();
     const Tree app = TreeOf(unit->Fs("Dravik/$KVR$/App"));
-    if (cut.exitCode != 0) {
+    // A boot that ends with the updater's own result (done, failed, nothing
+    // to do) has settled; a crash or the boot bound has not.
+    if (!Settled(cut)) {
       failure.what = "the unit did not settle: " + Describe(cut);
     } else if (app != oldApp && app != newApp) {
       failure.what = app.empty() ? "the application folder is missing or empty"
@@ -157,7 +164,7 @@ PowerCutReport RunPowerCutCampaign(const PowerCutCampaignOptions& options) {
       failure.what = "user files on NandFlash changed";
     } else {
       RunResult again = Boot(*unit, kNoCut, options.seed);
-      if (again.exitCode != 0 || TreeOf(unit->Fs("Dravik/$KVR$/App")) != newApp) {
+      if (!Settled(again) || again.exitCode == 1 || TreeOf(unit->Fs("Dravik/$KVR$/App")) != newApp) {
         failure.what = "a later boot with the kit did not complete the update: " + Describe(again);
       } else if (UserFiles(*unit) != userFiles) {
         failure.what = "user files on NandFlash changed by the later boot";
