@@ -364,8 +364,12 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
   return Outcome::kInstalled;
 }
 
+bool CAppUpdater::RunsInTwoPhases(Files& files) {
+  return files.GetAttributes(kAppDir) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
 CAppUpdater::Outcome CAppUpdater::Run(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks) {
-  if (IsPlainDir(kAppDir)) return PhaseOne(slot, loosePack, loosePacks);
+  if (RunsInTwoPhases(files_)) return PhaseOne(slot, loosePack, loosePacks);
   return PhaseTwo(slot, loosePack, loosePacks);
 }
 

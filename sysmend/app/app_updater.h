@@ -35,6 +35,9 @@ class CAppUpdater {
   // The application step of the update. `slot` and `loosePacks` say where the
   // new application comes from.
   Outcome Run(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
+  // Whether Run starts with the first phase (the application folder is a
+  // plain folder to move aside) rather than unpacking at once.
+  static bool RunsInTwoPhases(Files& files);
 
   bool UpdateApp(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
   void BackupProgress(uint32_t mode, uint32_t first, uint32_t second);
