@@ -211,6 +211,9 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
                                            const std::vector<std::string>& loosePacks) {
   CBackUpDir dravik = MakePair(kDravik, DravikBackup());
   CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  // Left by an earlier completed update (the success flag is there): junk,
+  // not worth a place in the backup.
+  if (Exists(kAppOldDir) && Exists(kSuccessFlag)) PurgeTree(files_, clock_, kAppOldDir);
   if (Exists(kSuccessFlag) && Exists(PackListFile())) {
     StepPanel& panel = view_.Panel();
     panel.AppendLine("Back up APP now...", StepPanel::kBlack, true, false, false);
@@ -243,15 +246,9 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
       return Outcome::kStuck;
     }
   }
-  if (Exists(kAppOldDir)) {
-    // Left from an earlier run: stale after a completed update (the success
-    // flag is there), otherwise the folder in App is an interrupted unpack.
-    if (Exists(kSuccessFlag)) {
-      PurgeTree(files_, clock_, kAppOldDir);
-    } else if (PurgeTree(files_, clock_, kAppDir)) {
-      return Outcome::kRenamed;
-    }
-  }
+  // App_old still there without a success flag: the folder in App is an
+  // interrupted unpack and App_old the application to keep.
+  if (Exists(kAppOldDir) && !Exists(kSuccessFlag) && PurgeTree(files_, clock_, kAppDir)) return Outcome::kRenamed;
   if (Exists(kAppOldDir) || !files_.MoveFile(kAppDir, kAppOldDir)) {
     Trace(" MoveFile  Update_KitPath =%s Update_KitPath_OLD = %s failed!! errcode = %d \r\n", kAppDir, kAppOldDir,
           static_cast<int>(Exists(kAppOldDir) ? ERROR_ALREADY_EXISTS : GetLastError()));
