@@ -217,9 +217,12 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
   if (Exists(kSuccessFlag) && Exists(PackListFile())) {
     StepPanel& panel = view_.Panel();
     panel.AppendLine("Back up APP now...", StepPanel::kBlack, true, false, false);
-    files_.DeleteFile(DravikBackup() + "\\$KVR$\\KitUpdated.flg");
+    files_.DeleteFile(BackedUpSuccessFlag());
     m_bFirstBackup = true;
     bool ok = dravik.Backup() != 0;
+    // The flag came along again: a restore must never bring it back before
+    // the restore is complete, or a power loss in the middle goes unrecovered.
+    files_.DeleteFile(BackedUpSuccessFlag());
     if (!ok) {
       dravik.DeleteBackup();
       panel.AppendLine("dravik prartition back up failed!", StepPanel::kRed, true, false, true);
@@ -305,6 +308,7 @@ void CAppUpdater::RecoverFromFailedUnpack(bool flagged) {
     dravik.DeleteSource();
     nand.DeleteSource();
     m_bFirstRestore = true;
+    files_.DeleteFile(BackedUpSuccessFlag());
     dravik.Restore(false);
     m_bFirstRestore = false;
     nand.Restore(false);
@@ -340,6 +344,7 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
     bool haveBackups = Exists(DravikBackup()) || Exists(NandFlashBackup());
     if (loosePack && haveBackups) {
       m_bFirstRestore = true;
+      files_.DeleteFile(BackedUpSuccessFlag());
       dravik.Restore(false);
       m_bFirstRestore = false;
       nand.Restore(false);
@@ -377,6 +382,7 @@ void CAppUpdater::RecoverApp() {
   // must not stay mixed into it.
   if (Exists(DravikBackup() + "\\$KVR$\\App")) PurgeTree(files_, clock_, kAppDir);
   m_bFirstRestore = true;
+  files_.DeleteFile(BackedUpSuccessFlag());
   dravik.Restore(true);
   m_bFirstRestore = false;
   nand.Restore(true);

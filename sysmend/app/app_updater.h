@@ -58,6 +58,7 @@ class CAppUpdater {
   std::string NandFlashBackup() const { return moduleFolder_ + "Nandflash_BK"; }
   std::string FailureFlag() const { return moduleFolder_ + "AppUpdateFailed.dat"; }
   std::string PackListFile() const { return moduleFolder_ + "UpdatePathInfo.ini"; }
+  std::string BackedUpSuccessFlag() const { return DravikBackup() + "\\$KVR$\\KitUpdated.flg"; }
 
  private:
   CBackUpDir MakePair(const std::string& source, const std::string& backup);
