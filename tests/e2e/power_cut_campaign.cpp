@@ -4,82 +4,20 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
-
-#include "tests/e2e/e2e_support.h"
+#include <optional>
 
 namespace hu::e2e {
 namespace {
 namespace fs = std::filesystem;
 
-using Tree = std::map<std::string, std::string>;
-
-const char kOs[] = "3A1F0C01234567";
-const char kBoot[] = "12345678";
 constexpr uint64_t kNoCut = ~uint64_t{0};
+// Below \NandFlash\$KVR$: what the updater deletes after writing an image, so
+// that the application rebuilds its defaults.
+const char* const kConfigFiles[] = {"AppConfig/DeviceConfigEx.ini", "AppConfig/DeviceConfig.cfg",
+                                    "AppConfig/DeviceConfigEx.cfg"};
+const char* const kImages[] = {"os.img", "boot.img", "conf.img"};
 
-// User files on NandFlash that no update may touch; $KVR$ is the update's own.
-Tree UserFiles(const TestUnit& unit) {
-  Tree all = TreeOf(unit.Fs("NandFlash"));
-  for (auto it = all.begin(); it != all.end();) {
-    it = it->first.rfind("$KVR$", 0) == 0 ? all.erase(it) : std::next(it);
-  }
-  return all;
-}
-
-// An installed application 1.0.0 with user data, and a kit for 1.1.0 on the card.
-class Scenario {
- public:
-  explicit Scenario(bool loosePack) : loosePack_(loosePack) {}
-
-  bool Build(std::string* error) {
-    WriteFile(app_.path() + "/Appvisor.exe", "application 1.1.0");
-    WriteFile(app_.path() + "/Skin/a.skn", "new skin");
-    WriteFile(app_.path() + "/Maps/maps.dat", ImageBytes(70000, 3));
-    WriteFile(app_.path() + "/Maps/index.dat", ImageBytes(3000, 4));
-    RunResult pack = RunProgram({Bin("kitpack"), "auk", kit_.path() + "/app.auk", app_.path(), "--version", "1.1.0"});
-    if (loosePack_) {
-      if (pack.exitCode == 0) return true;
-      *error = "cannot build the pack: " + pack.err;
-      return false;
-    }
-    WriteFile(work_.path() + "/os.nb0", "OS");
-    WriteFile(work_.path() + "/boot.bin", "BOOT");
-    RunResult kit = RunProgram({Bin("kitpack"), "kvq", kit_.path() + "/full.kvq", "--version",
-                                std::string(kBoot) + "X-" + kOs + "-1.1.0", "--boot", work_.path() + "/boot.bin",
-                                "--os", work_.path() + "/os.nb0", "--app", kit_.path() + "/app.auk"});
-    fs::remove(kit_.path() + "/app.auk");
-    if (pack.exitCode != 0 || kit.exitCode != 0) {
-      *error = "cannot build the kit: " + pack.err + kit.err;
-      return false;
-    }
-    return true;
-  }
-
-  std::unique_ptr<TestUnit> NewUnit() const {
-    auto unit = std::make_unique<TestUnit>(std::vector<std::string>{
-        "--os-version", kOs, "--boot-version", kBoot, "--conf-version", "00A100000001", "--app-version", "1.0.0"});
-    unit->Put("Dravik/$KVR$/App/Appvisor.exe", "application 1.0.0");
-    unit->Put("Dravik/$KVR$/App/Skin/a.skn", "old skin");
-    unit->Put("Dravik/$KVR$/App/Skin/b.skn", "old second skin");
-    unit->Put("NandFlash/$KVR$/AppConfig/DeviceConfig.cfg", "settings");
-    unit->Put("NandFlash/Music/song.mp3", ImageBytes(40000, 5));
-    unit->Put("NandFlash/Music/Live/other.mp3", "another song");
-    unit->Put("NandFlash/notes.txt", "notes");
-    // An earlier update succeeded and the head unit staged the kit: backups are made.
-    unit->Put("Dravik/$KVR$/KitUpdated.flg", std::string("app Update Flag!", 17));
-    unit->Put("StorageCard/Sysmend/UpdatePathInfo.ini", "[Ver]\r\nVersion=1.0\r\n[Q7UpdatePacks]\r\n");
-    fs::create_directories(unit->Fs("StorageCard/UpdateKitM"));
-    fs::copy(kit_.path(), unit->Fs("StorageCard/UpdateKitM"), fs::copy_options::recursive);
-    return unit;
-  }
-
- private:
-  bool loosePack_;
-  TempDir app_, kit_, work_;
-};
-
-RunResult Boot(const TestUnit& unit, uint64_t cutAfter, uint64_t seed) {
+RunResult Boot(const ScenarioUnit& unit, uint64_t cutAfter, uint64_t seed) {
   if (cutAfter != kNoCut) {
     ::setenv("HU_POWER_CUT_AFTER", std::to_string(cutAfter).c_str(), 1);
     ::setenv("HU_POWER_CUT_SEED", std::to_string(seed).c_str(), 1);
@@ -91,22 +29,83 @@ RunResult Boot(const TestUnit& unit, uint64_t cutAfter, uint64_t seed) {
   return r;
 }
 
-bool Settled(const RunResult& r) {
-  return !r.timedOut && (r.exitCode == 0 || r.exitCode == 1 || r.exitCode == 4) &&
-         r.err.find("rebooted again after") == std::string::npos && r.out.find("crashed") == std::string::npos;
+bool ImageWritten(const ScenarioUnit& unit) {
+  for (const char* image : kImages) {
+    if (fs::exists(unit.dir() + "/flash/" + image)) return true;
+  }
+  return false;
 }
 
-// The end of what the boot tool said: the last boot and any error.
-std::string Describe(const RunResult& r) {
-  if (r.timedOut) return "hung";
-  std::string text = r.out;
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  size_t cut = text.rfind("\nboot ");
-  if (cut != std::string::npos) text = text.substr(cut + 1);
-  text = text.substr(0, text.find('\n'));
-  std::string err = r.err;
-  while (!err.empty() && err.back() == '\n') err.pop_back();
-  return "exit " + std::to_string(r.exitCode) + ": " + text + (err.empty() ? "" : "; " + err);
+// What a unit must be left with after one run of a scenario.
+class Verdict {
+ public:
+  Verdict(const PowerCutKit& kit, UpdateFiles before) : kit_(kit), before_(std::move(before)) {
+    oldKvrWithoutConfig_ = before_.kvr;
+    for (const char* f : kConfigFiles) oldKvrWithoutConfig_.erase(f);
+  }
+
+  // The application an update from the kit installs, and the settings the
+  // uninterrupted update left with it: a cut update that ends with the new
+  // application must match them.
+  void SetReference(const UpdateFiles& reference, bool loosePack) {
+    if (!kit_.canInstall()) return;
+    newApp_ = kit_.packedApp();
+    // A loose pack's update brings back the old files the pack does not replace.
+    if (loosePack) newApp_.insert(before_.app.begin(), before_.app.end());
+    if (reference.app == newApp_) newKvr_ = reference.kvr;
+  }
+  const Tree& newApp() const { return newApp_; }
+
+  // Empty when the unit keeps the promise after `run`.
+  std::string Judge(const ScenarioUnit& unit, const RunResult& run) const {
+    std::string fault = BootFault(run);
+    if (!fault.empty()) return fault;
+    const UpdateFiles after = UpdateFilesOf(unit.dir());
+    fault = ApplicationFault(before_, {newApp_}, after);
+    if (!fault.empty()) return fault;
+    if (after.app == before_.app) {
+      const bool configGone = kit_.writesImages() && ImageWritten(unit) && after.kvr == oldKvrWithoutConfig_;
+      if (after.kvr != before_.kvr && !configGone) {
+        return "the old application is back but \\NandFlash\\$KVR$ is not its own: " +
+               TreeDifference(before_.kvr, after.kvr);
+      }
+    } else if (newKvr_ && after.kvr != *newKvr_) {
+      return "the new application is in but \\NandFlash\\$KVR$ differs from the uninterrupted update's: " +
+             TreeDifference(*newKvr_, after.kvr);
+    }
+    return "";
+  }
+
+ private:
+  const PowerCutKit& kit_;
+  UpdateFiles before_;
+  Tree oldKvrWithoutConfig_;
+  Tree newApp_;
+  std::optional<Tree> newKvr_;
+};
+
+std::string CutStep(const ScenarioUnit& unit) {
+  std::string step = ReadFile(unit.dir() + "/power-cut.log");
+  while (!step.empty() && step.back() == '\n') step.pop_back();
+  return step;
+}
+
+// A copy of a failed run's unit (the small disk's files included) for a look afterwards.
+void Keep(const PowerCutCampaignOptions& options, const std::string& name, const ScenarioUnit& unit) {
+  if (options.keepDir.empty()) return;
+  const std::string to = options.keepDir + "/" + name;
+  std::error_code ec;
+  fs::remove_all(to, ec);
+  fs::create_directories(to, ec);
+  for (auto it = fs::recursive_directory_iterator(unit.dir(), ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const std::string target = to + "/" + it->path().lexically_relative(unit.dir()).string();
+    if (it->is_directory()) {
+      fs::create_directories(target, ec);
+    } else if (it->is_regular_file()) {
+      WriteFile(target, ReadFile(it->path().string()));
+    }
+  }
 }
 
 }  // namespace
@@ -126,48 +125,54 @@ std::vector<uint64_t> PowerCutPoints(uint64_t operations, int maxPoints) {
 
 PowerCutReport RunPowerCutCampaign(const PowerCutCampaignOptions& options) {
   PowerCutReport report;
-  Scenario scenario(options.loosePack);
-  if (!scenario.Build(&report.setupError)) return report;
+  report.name = std::string(ScenarioName(options.scenario)) + (options.loosePack ? " (loose pack)" : " (container)");
+  PowerCutKit kit(options.scenario, options.loosePack);
+  if (!kit.Build(&report.setupError, &report.skipped)) return report;
 
-  // An uninterrupted update, counting the operations; its result is the new application.
-  std::unique_ptr<TestUnit> reference = scenario.NewUnit();
-  const Tree oldApp = TreeOf(reference->Fs("Dravik/$KVR$/App"));
-  const Tree userFiles = UserFiles(*reference);
+  // An uninterrupted update, counting the operations.
+  std::unique_ptr<ScenarioUnit> reference = kit.NewUnit(&report.setupError);
+  if (!reference) return report;
+  Verdict verdict(kit, UpdateFilesOf(reference->dir()));
   RunResult counted = Boot(*reference, 0, options.seed);
-  const Tree newApp = TreeOf(reference->Fs("Dravik/$KVR$/App"));
+  const UpdateFiles referenceFiles = UpdateFilesOf(reference->dir());
+  verdict.SetReference(referenceFiles, options.loosePack);
   std::string count = ReadFile(reference->dir() + "/power-cut.count");
   report.operations = count.empty() ? 0 : std::stoull(count);
-  if (counted.exitCode != 0 || newApp.count("Appvisor.exe") == 0 || newApp.at("Appvisor.exe") != "application 1.1.0" ||
-      report.operations == 0 || UserFiles(*reference) != userFiles) {
-    report.setupError = "the uninterrupted update did not succeed: " + Describe(counted);
+  const bool endsNew = !verdict.newApp().empty() && referenceFiles.app == verdict.newApp();
+  report.ending = endsNew ? "the new application" : "the old application";
+  const std::string referenceFault = verdict.Judge(*reference, counted);
+  if (options.scenario == PowerCutScenario::Success && (!referenceFault.empty() || !endsNew)) {
+    report.setupError = "the uninterrupted update did not succeed: " +
+                        (referenceFault.empty() ? DescribeBoot(counted) : referenceFault);
     return report;
   }
+  if (report.operations == 0) {
+    report.setupError = "the uninterrupted update made no file operation: " + DescribeBoot(counted);
+    return report;
+  }
+  if (!referenceFault.empty()) {
+    report.failures.push_back({0, "no power cut", referenceFault});
+    Keep(options, std::string(ScenarioName(options.scenario)) + "-0", *reference);
+  }
+  reference.reset();
 
   std::vector<uint64_t> points = options.only.empty() ? PowerCutPoints(report.operations, options.maxPoints)
                                                       : options.only;
   for (uint64_t point : points) {
-    std::unique_ptr<TestUnit> unit = scenario.NewUnit();
-    RunResult cut = Boot(*unit, point, options.seed);
     PowerCutFailure failure;
     failure.point = point;
-    failure.step = ReadFile(unit->dir() + "/power-cut.log");
-    while (!failure.step.empty() && failure.step.back() == '\n') failure.step.pop_back();
-    const Tree app = TreeOf(unit->Fs("Dravik/$KVR$/App"));
-    // A boot that ends with the updater's own result (done, failed, nothing
-    // to do) has settled; a crash or the boot bound has not.
-    if (!Settled(cut)) {
-      failure.what = "the unit did not settle: " + Describe(cut);
-    } else if (app != oldApp && app != newApp) {
-      failure.what = app.empty() ? "the application folder is missing or empty"
-                                 : "the application folder is neither the old nor the new application";
-    } else if (UserFiles(*unit) != userFiles) {
-      failure.what = "user files on NandFlash changed";
-    } else {
-      RunResult again = Boot(*unit, kNoCut, options.seed);
-      if (!Settled(again) || again.exitCode == 1 || TreeOf(unit->Fs("Dravik/$KVR$/App")) != newApp) {
-        failure.what = "a later boot with the kit did not complete the update: " + Describe(again);
-      } else if (UserFiles(*unit) != userFiles) {
-        failure.what = "user files on NandFlash changed by the later boot";
+    std::unique_ptr<ScenarioUnit> unit = kit.NewUnit(&failure.what);
+    if (unit) {
+      RunResult cut = Boot(*unit, point, options.seed);
+      failure.step = CutStep(*unit);
+      failure.what = verdict.Judge(*unit, cut);
+      // Only a kit that installs is expected to finish the update at a later boot.
+      if (failure.what.empty() && options.scenario == PowerCutScenario::Success) {
+        RunResult again = Boot(*unit, kNoCut, options.seed);
+        failure.what = verdict.Judge(*unit, again);
+        if (failure.what.empty() && UpdateFilesOf(unit->dir()).app != verdict.newApp()) {
+          failure.what = "a later boot with the kit did not complete the update: " + DescribeBoot(again);
+        }
       }
     }
     ++report.runs;
@@ -175,10 +180,11 @@ PowerCutReport RunPowerCutCampaign(const PowerCutCampaignOptions& options) {
       ++report.survived;
     } else {
       report.failures.push_back(failure);
+      if (unit) Keep(options, std::string(ScenarioName(options.scenario)) + "-" + std::to_string(point), *unit);
     }
     if (options.progress) {
-      *options.progress << "point " << point << ": " << (failure.what.empty() ? "survived" : failure.what) << " ["
-                        << failure.step << "]\n";
+      *options.progress << report.name << " point " << point << ": "
+                        << (failure.what.empty() ? "survived" : failure.what) << " [" << failure.step << "]\n";
       options.progress->flush();
     }
   }

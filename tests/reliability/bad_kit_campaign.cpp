@@ -1,8 +1,10 @@
 // Every file of a valid demo kit, cut short at evenly spread lengths and with
 // single bytes flipped, put through `sysmend auto` on a fresh copy of one unit
-// (over its boots). No run may crash or hang, write an image out of a
-// container whose header fails its checks (or an image other than its
-// section), or create, change or remove a file outside what an update writes.
+// (over its boots). No run may crash or hang, leave the application other
+// than whole (byte for byte the old one or one the kit installs) or the
+// user's files changed, write an image out of a container whose header fails
+// its checks (or an image other than its section), or create, change or
+// remove a file outside what an update writes.
 //   bad_kit_campaign [--per-file N] [--seed S] [--bin DIR] [--only FILE]
 #include <CLI/CLI.hpp>
 
@@ -16,6 +18,7 @@
 #include "common/platform/host/host_registry.h"
 #include "common/platform/text.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/update_outcome.h"
 #include "tests/reliability/campaign.h"
 #include "tools/unitctl/regedit_text.h"
 
@@ -31,7 +34,7 @@ const char kKitM[] = "StorageCard/UpdateKitM/";
 const char kContainer[] = "StorageCard/UpdateKitM/full.kvq";
 const char* const kKitFiles[] = {kContainer, "StorageCard/UpdateKitM/extra.auk",
                                  "StorageCard/Sysmend/UpdatePathInfo.ini"};
-const char* const kOutcomes[] = {"crashed", "hung", "wrong writes"};
+const char* const kOutcomes[] = {"crashed", "hung", "application not whole", "wrong writes"};
 
 // What an update may write, by lower-case path in the unit folder: the
 // application folder and its old copy, the flags beside it, the update's own
@@ -181,6 +184,15 @@ class DemoKit {
       const e2e::RunResult r = e2e::RunProgram(argv);
       if (r.exitCode != 0) error_ += "kitpack " + args[0] + ": " + r.err;
     }
+    // The applications the kit may install: the container's, or the loose
+    // pack's over the old one (its update brings back the files it lacks).
+    e2e::Tree loose;
+    if (e2e::ExtractedTree(w + "/app.auk", &containerApp_, &error_) &&
+        e2e::ExtractedTree(unit_.Fs(kKitM) + "extra.auk", &loose, &error_)) {
+      const e2e::Tree old = e2e::UpdateFilesOf(unit_.dir()).app;
+      loose.insert(old.begin(), old.end());
+      looseApp_ = loose;
+    }
   }
 
   const std::string& error() const { return error_; }
@@ -195,6 +207,7 @@ class DemoKit {
     WriteFile(dir + "/fs/" + rel, bytes);
     const std::string container = ReadFile(dir + "/fs/" + kContainer);
     const Snapshot before = Snap(dir);
+    const e2e::UpdateFiles filesBefore = e2e::UpdateFilesOf(dir);
     const e2e::RunResult r = e2e::RunProgram(
         {Bin("unitctl"), "boot", dir, "--max-boots", "4", "--", Bin("sysmend"), "auto"}, "", 120000);
     *log = r.out;
@@ -203,12 +216,13 @@ class DemoKit {
       *outcome = "hung";
       return r.timedOut ? "still running after 120 s" : "reboots without end: " + r.out;
     }
-    // The updater's own endings: done, a step failed, nothing to do.
-    const bool ended = r.exitCode == 0 || r.exitCode == 1 || r.exitCode == 4;
-    if (!sanitizer.empty() || !ended || r.out.find("crashed") != std::string::npos) {
+    if (!sanitizer.empty() || !e2e::BootFault(r).empty() || r.out.find("crashed") != std::string::npos) {
       *outcome = "crashed";
       return sanitizer.empty() ? r.out + r.err : sanitizer;
     }
+    *outcome = "application not whole";
+    const std::string lost = e2e::ApplicationFault(filesBefore, {containerApp_, looseApp_}, e2e::UpdateFilesOf(dir));
+    if (!lost.empty()) return " " + lost + ";";
     *outcome = "wrong writes";
     return JudgeImages(dir, container) + JudgeWrites(before, Snap(dir));
   }
@@ -217,6 +231,7 @@ class DemoKit {
   e2e::TestUnit unit_;
   e2e::TempDir work_;
   std::string error_;
+  e2e::Tree containerApp_, looseApp_;
 };
 
 std::string Name(const std::string& rel) { return rel.substr(rel.rfind('/') + 1); }
