@@ -211,12 +211,18 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
                                            const std::vector<std::string>& loosePacks) {
   CBackUpDir dravik = MakePair(kDravik, DravikBackup());
   CBackUpDir nand = MakePair(kNandFlash, NandFlashBackup());
+  // Left by an earlier completed update (the success flag is there): junk,
+  // not worth a place in the backup.
+  if (Exists(kAppOldDir) && Exists(kSuccessFlag)) PurgeTree(files_, clock_, kAppOldDir);
   if (Exists(kSuccessFlag) && Exists(PackListFile())) {
     StepPanel& panel = view_.Panel();
     panel.AppendLine("Back up APP now...", StepPanel::kBlack, true, false, false);
-    files_.DeleteFile(DravikBackup() + "\\$KVR$\\KitUpdated.flg");
+    files_.DeleteFile(BackedUpSuccessFlag());
     m_bFirstBackup = true;
     bool ok = dravik.Backup() != 0;
+    // The flag came along again: a restore must never bring it back before
+    // the restore is complete, or a power loss in the middle goes unrecovered.
+    files_.DeleteFile(BackedUpSuccessFlag());
     if (!ok) {
       dravik.DeleteBackup();
       panel.AppendLine("dravik prartition back up failed!", StepPanel::kRed, true, false, true);
@@ -243,15 +249,9 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
       return Outcome::kStuck;
     }
   }
-  if (Exists(kAppOldDir)) {
-    // Left from an earlier run: stale after a completed update (the success
-    // flag is there), otherwise the folder in App is an interrupted unpack.
-    if (Exists(kSuccessFlag)) {
-      PurgeTree(files_, clock_, kAppOldDir);
-    } else if (PurgeTree(files_, clock_, kAppDir)) {
-      return Outcome::kRenamed;
-    }
-  }
+  // App_old still there without a success flag: the folder in App is an
+  // interrupted unpack and App_old the application to keep.
+  if (Exists(kAppOldDir) && !Exists(kSuccessFlag) && PurgeTree(files_, clock_, kAppDir)) return Outcome::kRenamed;
   if (Exists(kAppOldDir) || !files_.MoveFile(kAppDir, kAppOldDir)) {
     Trace(" MoveFile  Update_KitPath =%s Update_KitPath_OLD = %s failed!! errcode = %d \r\n", kAppDir, kAppOldDir,
           static_cast<int>(Exists(kAppOldDir) ? ERROR_ALREADY_EXISTS : GetLastError()));
@@ -308,6 +308,7 @@ void CAppUpdater::RecoverFromFailedUnpack(bool flagged) {
     dravik.DeleteSource();
     nand.DeleteSource();
     m_bFirstRestore = true;
+    files_.DeleteFile(BackedUpSuccessFlag());
     dravik.Restore(false);
     m_bFirstRestore = false;
     nand.Restore(false);
@@ -343,6 +344,7 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
     bool haveBackups = Exists(DravikBackup()) || Exists(NandFlashBackup());
     if (loosePack && haveBackups) {
       m_bFirstRestore = true;
+      files_.DeleteFile(BackedUpSuccessFlag());
       dravik.Restore(false);
       m_bFirstRestore = false;
       nand.Restore(false);
@@ -364,8 +366,12 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
   return Outcome::kInstalled;
 }
 
+bool CAppUpdater::RunsInTwoPhases(Files& files) {
+  return files.GetAttributes(kAppDir) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
 CAppUpdater::Outcome CAppUpdater::Run(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks) {
-  if (IsPlainDir(kAppDir)) return PhaseOne(slot, loosePack, loosePacks);
+  if (RunsInTwoPhases(files_)) return PhaseOne(slot, loosePack, loosePacks);
   return PhaseTwo(slot, loosePack, loosePacks);
 }
 
@@ -376,6 +382,7 @@ void CAppUpdater::RecoverApp() {
   // must not stay mixed into it.
   if (Exists(DravikBackup() + "\\$KVR$\\App")) PurgeTree(files_, clock_, kAppDir);
   m_bFirstRestore = true;
+  files_.DeleteFile(BackedUpSuccessFlag());
   dravik.Restore(true);
   m_bFirstRestore = false;
   nand.Restore(true);

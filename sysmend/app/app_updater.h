@@ -35,6 +35,9 @@ class CAppUpdater {
   // The application step of the update. `slot` and `loosePacks` say where the
   // new application comes from.
   Outcome Run(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
+  // Whether Run starts with the first phase (the application folder is a
+  // plain folder to move aside) rather than unpacking at once.
+  static bool RunsInTwoPhases(Files& files);
 
   bool UpdateApp(const PackSlot& slot, bool loosePack, const std::vector<std::string>& loosePacks);
   void BackupProgress(uint32_t mode, uint32_t first, uint32_t second);
@@ -55,6 +58,7 @@ class CAppUpdater {
   std::string NandFlashBackup() const { return moduleFolder_ + "Nandflash_BK"; }
   std::string FailureFlag() const { return moduleFolder_ + "AppUpdateFailed.dat"; }
   std::string PackListFile() const { return moduleFolder_ + "UpdatePathInfo.ini"; }
+  std::string BackedUpSuccessFlag() const { return DravikBackup() + "\\$KVR$\\KitUpdated.flg"; }
 
  private:
   CBackUpDir MakePair(const std::string& source, const std::string& backup);

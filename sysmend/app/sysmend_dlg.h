@@ -54,6 +54,8 @@ class CSysmendDlg : public Dialog, public UpdateView {
   bool CheckUpdatePacks();
   bool PreparePackSlots();
   void OnBnClickedBtnUpdate();
+  // The run's result for the exit code: failed when a step's line says so.
+  void TellJobResult();
   void DoSystemUpdate();
   void FormatAppDir(bool fromButton);
   int GetCPUType() { return m_checker.GetCPUType(); }

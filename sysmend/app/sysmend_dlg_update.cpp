@@ -29,6 +29,7 @@ void CSysmendDlg::SearchUpdateFiles() {
     return;
   }
   m_bPacksReady = false;
+  SetJobResult(kJobNothingToDo);
   // An application moved aside by a first phase whose second will not come
   // (the kit is gone or now refused) goes back in place.
   m_appUpdater.RollBackPendingPhase();
@@ -71,6 +72,7 @@ void CSysmendDlg::OnBnClickedBtnUpdate() {
     m_appUpdater.WriteAppUpdatedFlags();
     Trace("\r\nApp Updated OK !!!!");
     m_panel.AppendLine("App Updated OK, it will run APP after 3 second!", StepPanel::kBlack, true, false, true);
+    SetJobResult(kJobDone);
     platform_.clock().Sleep(3000);
     ExecuteProgram(kAppvisor);
     CloseDialog();
@@ -154,6 +156,7 @@ void CSysmendDlg::DoSystemUpdate() {
   if (appSlot) {
     CAppUpdater::Outcome outcome = m_appUpdater.Run(slots[kSlotApp], m_plan.loosePack, m_plan.loosePacks);
     if (outcome == CAppUpdater::Outcome::kBackupFailed || outcome == CAppUpdater::Outcome::kStuck) {
+      TellJobResult();
       GetDesktop().EndWaitCursor();
       if (flashed) {
         m_panel.AppendLine("system will reboot after 3 seconds !", StepPanel::kBlack, true, false, false);
@@ -186,6 +189,7 @@ void CSysmendDlg::DoSystemUpdate() {
   }
   GetDesktop().EndWaitCursor();
   EnableButtons(true);
+  TellJobResult();
 
   if (flashed) {
     if (IsDlgButtonChecked(IDC_CHECK_FORMAT) == BST_CHECKED) FormatAppDir(false);
@@ -215,6 +219,17 @@ void CSysmendDlg::DoSystemUpdate() {
     ExecuteProgram(kAppvisor);
     CloseDialog();
   }
+}
+
+void CSysmendDlg::TellJobResult() {
+  // Every step that failed said so in its line; a run with none of them did its job.
+  std::string failures;
+  for (int n = StepPanel::kFirstMessageLine; n < StepPanel::kLines; ++n) {
+    const PanelLine* line = m_panel.Line(n);
+    if (line == nullptr || AsciiLower(line->text).find("failed") == std::string::npos) continue;
+    failures += (failures.empty() ? "" : "\n") + line->text;
+  }
+  SetJobResult(failures.empty() ? kJobDone : kJobFailed, failures);
 }
 
 bool CSysmendDlg::CopyKvrappDir(const std::string& source, const std::string& target) {

@@ -127,7 +127,12 @@ void CDirOper::DeleteLevel(const std::string& path) {
       if (!IsDotEntry(fd.name) && !IsKept(full)) DeleteLevel(full);
       continue;
     }
-    files_.DeleteFile(full);
+    if (!files_.DeleteFile(full) && (fd.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      // Trees the updater deletes are its own copies: a read-only bit copied
+      // along must not keep a backup alive.
+      files_.SetAttributes(full, fd.attributes & ~FILE_ATTRIBUTE_READONLY);
+      files_.DeleteFile(full);
+    }
     ++m_nDeleteCount;
     Report(kDelete, m_nDeleteTotal, m_nDeleteCount);
     clock_.Sleep(kFilePauseMs);

@@ -103,6 +103,29 @@ class CMamaZip::MemorySink : public CMamaZip::Sink {
   uint64_t& position_;
 };
 
+// Passes blocks on while keeping the CRC-32 and length of what went through.
+class CMamaZip::CheckedSink : public CMamaZip::Sink {
+ public:
+  explicit CheckedSink(Sink& inner) : inner_(inner) {}
+  bool Put(const uint8_t* data, size_t length) override {
+    for (size_t done = 0; done < length;) {
+      uInt chunk = static_cast<uInt>(std::min<size_t>(length - done, UINT_MAX));
+      crc_ = crc32(crc_, data + done, chunk);
+      done += chunk;
+    }
+    size_ += length;
+    return inner_.Put(data, length);
+  }
+  bool Matches(const uint8_t* trailer) const {
+    return ReadLe32(trailer) == crc_ && ReadLe32(trailer + 4) == static_cast<uint32_t>(size_);
+  }
+
+ private:
+  Sink& inner_;
+  uLong crc_ = crc32(0L, Z_NULL, 0);
+  uint64_t size_ = 0;
+};
+
 CMamaZip::CMamaZip(Files& files, const std::string& sourceName)
     : files_(files), m_sSourceFileName(sourceName), m_sOperation("unzipping") {}
 
@@ -207,13 +230,20 @@ bool CMamaZip::Operate(const uint8_t* in, size_t length, Sink& out) {
     if (end == nullptr) return false;
     pos = static_cast<size_t>(static_cast<const uint8_t*>(end) - in) + 1;
   }
-  // The trailer's CRC and length are not compared with the output.
-  return Inflate(in + pos, length - pos, out, nullptr);
+  // Unless asked, the trailer's CRC and length are not compared with the output.
+  if (!m_bCheckTrailer) return Inflate(in + pos, length - pos, out, nullptr);
+  CheckedSink checked(out);
+  size_t used = 0;
+  if (!Inflate(in + pos, length - pos, checked, &used)) return false;
+  pos += used;
+  m_bBadTrailer = length - pos < 8 || !checked.Matches(in + pos);
+  return !m_bBadTrailer;
 }
 
 uint32_t CMamaZip::SwapSize(const std::string& target, int mode) {
   m_bWriteError = false;
   m_bOverLimit = false;
+  m_bBadTrailer = false;
   m_outPos = 0;
   m_sErrorText.clear();
   uint32_t writeErr = ERROR_SUCCESS;
@@ -255,6 +285,12 @@ uint32_t CMamaZip::SwapSize(const std::string& target, int mode) {
     }
     FileSink sink(*file, m_outPos, m_bWriteError, writeErr, m_outLimit, m_bOverLimit);
     ok = Operate(in, length, sink);
+  }
+  if (m_bBadTrailer) {
+    Trace("\n CMamaZip::SwapSize sTargetFileName = %s is damaged: its data does not match its CRC and length !!! \n",
+          target.c_str());
+    m_sErrorText = Format("%s error!CMamaZip::SwapSize\n", m_sOperation);
+    return kFailed;
   }
   if (m_bOverLimit) {
     Trace("\n CMamaZip::SwapSize sTargetFileName = %s inflates past its declared %llu bytes !!! \n", target.c_str(),

@@ -31,6 +31,10 @@ class CMamaZip {
   // inflates to more stops there and the run fails, so a lying kit cannot
   // fill the disk.
   void SetOutputLimit(uint64_t limit) { m_outLimit = limit; }
+  // Also compare a gzip stream's trailer (CRC-32 and length) with what it
+  // inflated to; a stream cut short or damaged then fails instead of leaving
+  // a wrong file behind a success.
+  void SetCheckTrailer(bool check) { m_bCheckTrailer = check; }
   // The folder an earlier output file went to, kept by the caller: a target
   // in the same folder does not make it again, and a folder made here is
   // written back.
@@ -57,6 +61,7 @@ class CMamaZip {
  private:
   class FileSink;
   class MemorySink;
+  class CheckedSink;
   bool Inflate(const uint8_t* in, size_t length, Sink& out, size_t* consumed);
   bool UnzipEntry(const uint8_t* in, size_t length, Sink& out);
 
@@ -74,6 +79,8 @@ class CMamaZip {
   bool m_bWriteError = false;
   uint64_t m_outLimit = UINT64_MAX;
   bool m_bOverLimit = false;
+  bool m_bCheckTrailer = false;
+  bool m_bBadTrailer = false;
 };
 
 }  // namespace hu

@@ -225,6 +225,8 @@ uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMe
   zip.SetSource(body.get(), member.stored);
   zip.SetOutputFile();
   zip.SetOutputLimit(member.unpacked);
+  // What lands in the unit is checked whole: a damaged member fails the pack.
+  zip.SetCheckTrailer(true);
   result = zip.SwapSize(target, CMamaZip::kModeMemory);
   if (result != kPackOk) {
     Trace("\n CPackUnzip::DoUnzipPack oUnzip.SwapSize fileName = %s failed !!! \n", target.c_str());

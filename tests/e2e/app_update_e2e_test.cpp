@@ -88,8 +88,9 @@ TEST_F(AppUpdateE2E, ApplicationThatFailsToUnpackIsRestoredFromTheBackups) {
   WriteFile(unit.Fs("StorageCard/UpdateKitM/app.auk"), pack.substr(0, pack.size() - 50));
 
   RunResult boot = Boot();
-  EXPECT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  EXPECT_EQ(boot.exitCode, 1) << boot.out << boot.err;
   EXPECT_NE(boot.out.find("App updated Failed! "), std::string::npos) << boot.out;
+  EXPECT_NE(boot.err.find("App updated Failed! "), std::string::npos) << "the failure reaches a script too";
   // The partitions were cleared and restored: read them as the device does.
   EXPECT_EQ(unit.ReadDevice("\\dravik\\$KVR$\\App\\Appvisor.exe"), "application 1.0.0");
   EXPECT_EQ(unit.ReadDevice("\\dravik\\$KVR$\\App\\Skin\\a.skn"), "old skin");

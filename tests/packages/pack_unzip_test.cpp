@@ -259,7 +259,14 @@ TEST_F(PackUnzipTest, AppVersionAndPackType) {
 namespace hu {
 namespace {
 
-// A kit that lies about its sizes never writes more than it declared.
+testkit::GzipOptions BadCrc() {
+  testkit::GzipOptions o;
+  o.badCrc = true;
+  return o;
+}
+
+// A kit that lies about its sizes never writes more than it declared, and a
+// damaged member fails the pack instead of landing as a wrong file.
 TEST_F(PackUnzipTest, DeclaredLengthsBoundWhatIsWritten) {
   const std::string big(200000, 'z');
   struct Case {
@@ -271,6 +278,10 @@ TEST_F(PackUnzipTest, DeclaredLengthsBoundWhatIsWritten) {
       {"member inflating past its length", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", "0123456789", Gzip(big)}}}}),
        kPackNoIndex, 10},
       {"members over the pack's total", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big}}}}, -1, 1000), kPackNoIndex, 0},
+      {"member whose data does not match its CRC",
+       BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big, Gzip(big, BadCrc())}}}}), kPackNoIndex, big.size()},
+      {"member cut short", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big, Gzip(big).substr(0, 100)}}}}),
+       kPackNoIndex, 0},
       {"honest sizes", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big}}}}), kPackOk, big.size()},
   };
   for (const Case& c : cases) {
@@ -278,7 +289,9 @@ TEST_F(PackUnzipTest, DeclaredLengthsBoundWhatIsWritten) {
     files.DeleteFile("\\T\\a.bin");
     auto unzip = Pack(c.pack);
     EXPECT_EQ(unzip.DoUnzipPack("\\T"), c.result);
-    EXPECT_EQ(files.FileBytes("\\T\\a.bin").size(), c.written);
+    if (c.written > 0) {
+      EXPECT_EQ(files.FileBytes("\\T\\a.bin").size(), c.written);
+    }
   }
 }
 

@@ -41,19 +41,19 @@ class SysmendDlgTest : public ::testing::Test {
 TEST_F(SysmendDlgTest, CommandLineChoosesTheMode) {
   {
     SysmendFixture unit("AUTO");
-    EXPECT_EQ(RunScript(unit, ""), 0);  // nothing to do: it closes by itself
+    EXPECT_EQ(RunScript(unit, ""), kJobNothingToDo);  // nothing to do: it closes by itself
     EXPECT_TRUE(autoMode);
     EXPECT_NE(out.str().find("move 0,0 0x0"), std::string::npos);
   }
   {
     SysmendFixture unit("auto ");
-    EXPECT_EQ(RunScript(unit, "expect \"No invalid update files found !!!\"\nclose\n"), 0) << err.str();
+    EXPECT_EQ(RunScript(unit, "expect \"No invalid update files found !!!\"\nclose\n"), kJobNothingToDo) << err.str();
     EXPECT_FALSE(autoMode);
     EXPECT_EQ(out.str().find("move 0,0 800x480"), std::string::npos);
   }
   {
     SysmendFixture unit("");
-    EXPECT_EQ(RunScript(unit, "expect \"No invalid update files found !!!\"\nclose\n"), 0) << err.str();
+    EXPECT_EQ(RunScript(unit, "expect \"No invalid update files found !!!\"\nclose\n"), kJobNothingToDo) << err.str();
     EXPECT_NE(out.str().find("move 0,0 800x480"), std::string::npos);
   }
 }
@@ -89,11 +89,11 @@ TEST_F(SysmendDlgTest, CancelledConfirmationChangesNothing) {
 
 TEST_F(SysmendDlgTest, HoldingFiveSecondsLeavesForTheShell) {
   SysmendFixture unit("");
-  EXPECT_EQ(RunScript(unit, "expect \"No invalid\"\npress\nwait 4900\nrelease\nwait 200\nclose\n"), 0) << err.str();
+  EXPECT_EQ(RunScript(unit, "expect \"No invalid\"\npress\nwait 4900\nrelease\nwait 200\nclose\n"), kJobNothingToDo) << err.str();
   EXPECT_TRUE(unit.processes.Starts().empty());
 
   SysmendFixture held("");
-  EXPECT_EQ(RunScript(held, "expect \"No invalid\"\npress\nwait 5100\n"), 0) << err.str();
+  EXPECT_EQ(RunScript(held, "expect \"No invalid\"\npress\nwait 5100\n"), kJobNothingToDo) << err.str();
   ASSERT_EQ(held.processes.Starts().size(), 2u);
   EXPECT_EQ(held.processes.Starts()[0].path, "\\windows\\explorer.exe");
   EXPECT_EQ(held.devices.TouchCalibrations(), 1);
@@ -116,12 +116,12 @@ TEST_F(SysmendDlgTest, InterruptedUpdateIsRecoveredAtStart) {
 TEST_F(SysmendDlgTest, NoticeSkipsAMissingUpdateStateEntry) {
   SysmendFixture unit("auto");
   unit.InstallHalbridge({"UpdateState"});
-  EXPECT_EQ(RunScript(unit, ""), 0);
+  EXPECT_EQ(RunScript(unit, ""), kJobNothingToDo);
   EXPECT_TRUE(unit.trace.Contains("CSysmendDlg::NoticeAppUdpateResult !!!!!!!"));
   EXPECT_FALSE(unit.trace.Contains("updterAPI.m_UpdateState"));
   SysmendFixture full("auto");
   full.InstallHalbridge();
-  EXPECT_EQ(RunScript(full, ""), 0);
+  EXPECT_EQ(RunScript(full, ""), kJobNothingToDo);
   EXPECT_EQ(FakeHalbridge::calls, std::vector<std::string>{"UpdateState 2"});
 }
 

@@ -129,7 +129,7 @@ bool RunCheckPass(const std::string& unitDir, const std::string& scratchDir, con
   bool app = plan.slots[kSlotApp].present;
   // The application folder present: it is moved aside now and the new one
   // unpacked after the reboot.
-  result->twoPhases = app && files.GetAttributes(CAppUpdater::kAppDir) == FILE_ATTRIBUTE_DIRECTORY;
+  result->twoPhases = app && CAppUpdater::RunsInTwoPhases(files);
   flashed = flashed || result->twoPhases;
   if (flashed) {
     result->ending = "the unit reboots";
