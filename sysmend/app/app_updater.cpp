@@ -60,6 +60,16 @@ bool CAppUpdater::BackupHoldsOldApp() {
   return old.files == copy.files && old.size == copy.size;
 }
 
+void CAppUpdater::RestoreBackups(CBackUpDir& dravik, CBackUpDir& nand, bool overwrite) {
+  // A flag taken along by an older backup must not come back before the
+  // restore is complete.
+  files_.DeleteFile(BackedUpSuccessFlag());
+  m_bFirstRestore = true;
+  dravik.Restore(overwrite);
+  m_bFirstRestore = false;
+  nand.Restore(overwrite);
+}
+
 void CAppUpdater::DeleteBackups(CBackUpDir& dravik, CBackUpDir& nand) {
   m_bFirstDelete = true;
   dravik.DeleteBackup();
@@ -307,11 +317,7 @@ void CAppUpdater::RecoverFromFailedUnpack(bool flagged) {
   if (recoverable) {
     dravik.DeleteSource();
     nand.DeleteSource();
-    m_bFirstRestore = true;
-    files_.DeleteFile(BackedUpSuccessFlag());
-    dravik.Restore(false);
-    m_bFirstRestore = false;
-    nand.Restore(false);
+    RestoreBackups(dravik, nand, false);
     if (WriteAppUpdatedFlags()) {
       DeleteBackups(dravik, nand);
       PurgeTree(files_, clock_, kAppOldDir);
@@ -343,11 +349,7 @@ CAppUpdater::Outcome CAppUpdater::PhaseTwo(const PackSlot& slot, bool loosePack,
     view_.NoticeAppUdpateResult(1);
     bool haveBackups = Exists(DravikBackup()) || Exists(NandFlashBackup());
     if (loosePack && haveBackups) {
-      m_bFirstRestore = true;
-      files_.DeleteFile(BackedUpSuccessFlag());
-      dravik.Restore(false);
-      m_bFirstRestore = false;
-      nand.Restore(false);
+      RestoreBackups(dravik, nand, false);
     }
     // Until the success flag is down, an interruption recovers the old
     // application; after it, nothing of the old one is needed.
@@ -381,11 +383,7 @@ void CAppUpdater::RecoverApp() {
   // The backup holds the whole old application: files of a new one cut short
   // must not stay mixed into it.
   if (Exists(DravikBackup() + "\\$KVR$\\App")) PurgeTree(files_, clock_, kAppDir);
-  m_bFirstRestore = true;
-  files_.DeleteFile(BackedUpSuccessFlag());
-  dravik.Restore(true);
-  m_bFirstRestore = false;
-  nand.Restore(true);
+  RestoreBackups(dravik, nand, true);
   // The backups go only once the flags say the recovery is done: a power
   // loss before that recovers again from whole backups.
   if (!WriteAppUpdatedFlags()) return;

@@ -66,6 +66,7 @@ class CAppUpdater {
   bool IsPlainDir(const std::string& path);
   // Whether the Dravik backup holds the whole application moved aside.
   bool BackupHoldsOldApp();
+  void RestoreBackups(CBackUpDir& dravik, CBackUpDir& nand, bool overwrite);
   void DeleteBackups(CBackUpDir& dravik, CBackUpDir& nand);
   std::string ModuleDir() const;
   bool WriteFlag(const std::string& path, const char* text, size_t bytes);

@@ -3,22 +3,11 @@
 #include <memory>
 #include <string>
 
+#include "tools/unitctl/sha256.h"
+
 namespace hu::kitpack {
 
-// SHA-256 over bytes fed in pieces; Hex gives lower-case hexadecimal.
-class Sha256 {
- public:
-  Sha256();
-  ~Sha256();
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-  void Update(const void* data, size_t size);
-  std::string Hex();
-
- private:
-  struct Context;
-  std::unique_ptr<Context> context_;
-};
+using hu::Sha256;
 
 // SHA-256 of `length` bytes of a host file from `offset`; empty when the
 // range cannot be read whole.

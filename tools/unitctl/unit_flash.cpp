@@ -1,4 +1,5 @@
 #include "tools/unitctl/unit_flash.h"
+#include "tools/unitctl/sha256.h"
 
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -36,25 +37,13 @@ std::string SourceOf(const std::vector<std::string>& calls, const std::string& k
 std::string FileSha256(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::string();
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  if (ctx == nullptr) return std::string();
-  EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+  Sha256 sha;
   std::vector<char> buffer(1 << 16);
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    if (in.gcount() > 0) EVP_DigestUpdate(ctx, buffer.data(), static_cast<size_t>(in.gcount()));
+    if (in.gcount() > 0) sha.Update(buffer.data(), static_cast<size_t>(in.gcount()));
   }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(ctx, digest, &length);
-  EVP_MD_CTX_free(ctx);
-  std::string hex;
-  char byte[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-    hex += byte;
-  }
-  return hex;
+  return sha.Hex();
 }
 
 bool ListFlash(const std::string& unitDir, std::ostream& out, std::string* error) {
