@@ -26,7 +26,8 @@ TuiAction MapKey(const TuiKey& key, std::optional<ControlKind> focused) {
       return tab ? TuiAction::ItemPrev : tree ? TuiAction::Collapse : TuiAction::FocusPrev;
     case TuiKeyCode::Right:
       return tab ? TuiAction::ItemNext : tree ? TuiAction::Expand : TuiAction::FocusNext;
-    case TuiKeyCode::Enter: return clickable ? TuiAction::Activate : TuiAction::None;
+    case TuiKeyCode::Enter:
+      return clickable || (focused && *focused == ControlKind::ListView) ? TuiAction::Activate : TuiAction::None;
     case TuiKeyCode::Space: return clickable || tree ? TuiAction::Activate : TuiAction::None;
     case TuiKeyCode::Escape: return TuiAction::Cancel;
     case TuiKeyCode::PageUp: return list || edit ? TuiAction::PagePrev : TuiAction::None;

@@ -53,8 +53,8 @@ enum class TuiAction {
 
 // Arrows move the focus except where the focused control uses them: up and
 // down in lists, trees and edits, left and right on tabs and trees. Enter and Space
-// activate buttons and check boxes (Enter never stands for a default button,
-// so it cannot end a dialog by surprise). Page keys, Home and End only mean
+// activate buttons and check boxes, and Enter chooses a list's row (Enter
+// never stands for a default button, so it cannot end a dialog by surprise). Page keys, Home and End only mean
 // something to lists, trees and edits.
 TuiAction MapKey(const TuiKey& key, std::optional<ControlKind> focused);
 

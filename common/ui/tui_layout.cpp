@@ -1,6 +1,7 @@
 #include "common/ui/tui_layout.h"
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "common/ui/control.h"
@@ -39,6 +40,63 @@ bool HasArea(const Rect& r) { return r.w > 0 && r.h > 0; }
 
 // Cells a button or check box asks for in the flow, with a gap after it.
 int InlineWidth(const Control& c) { return DisplayWidth(c.GetWindowText()) + 6; }
+
+bool HasAsciiAlnum(const std::string& text) {
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) < 0x80 && std::isalnum(static_cast<unsigned char>(ch))) return true;
+  }
+  return false;
+}
+
+// Cells the whole label of a button, check box or radio button takes: the
+// brackets or the mark, the caption, and a digit hot key shown before a
+// caption that has no letter of its own.
+int LabelWidth(const Control& c) {
+  const std::string& caption = c.GetWindowText();
+  return DisplayWidth(caption) + 4 + (HasAsciiAlnum(caption) ? 0 : 2);
+}
+
+// Pixels on the device fit a caption that cells cut: a label too long for
+// its cells takes the free cells to its right, and then the room a push
+// button to its right does not need (its label is centred, so it gives up
+// cells on its left), keeping a blank between the two.
+void FitLabels(const Dialog& dialog, const CellRect& client, std::vector<CellRect>* cells) {
+  const auto& controls = dialog.Controls();
+  auto shown = [&](size_t i) {
+    return controls[i]->IsWindowVisible() && HasArea(controls[i]->GetRect()) && !(*cells)[i].Empty();
+  };
+  std::vector<size_t> order;
+  for (size_t i = 0; i < controls.size(); ++i) {
+    if (shown(i)) order.push_back(i);
+  }
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return (*cells)[a].col < (*cells)[b].col; });
+  for (size_t i : order) {
+    const Control& c = *controls[i];
+    if (!IsInline(c.Kind())) continue;
+    CellRect& own = (*cells)[i];
+    int need = LabelWidth(c);
+    if (own.cols >= need) continue;
+    int right = std::min(own.col + need, client.Right());
+    for (size_t j : order) {
+      CellRect& other = (*cells)[j];
+      if (j == i || other.col <= own.col || other.row >= own.Bottom() || own.row >= other.Bottom()) continue;
+      if (other.col > right) continue;
+      bool button = controls[j]->Kind() == ControlKind::PushButton;
+      int limit = button ? std::max(other.col, other.Right() - LabelWidth(*controls[j])) - 1 : other.col - 1;
+      right = std::min(right, std::max(own.Right(), limit));
+    }
+    if (right <= own.Right()) continue;
+    own.cols = right - own.col;
+    for (size_t j : order) {
+      CellRect& other = (*cells)[j];
+      if (j == i || other.col <= own.col || other.row >= own.Bottom() || own.row >= other.Bottom()) continue;
+      if (controls[j]->Kind() != ControlKind::PushButton || other.col > own.Right()) continue;
+      int moved = own.Right() + 1 - other.col;
+      other.col += moved;
+      other.cols -= moved;
+    }
+  }
+}
 
 }  // namespace
 
@@ -116,6 +174,14 @@ DialogBox LayoutChildPage(const Dialog& page, const DialogBox& parent, const Cel
   if (HasArea(r)) {
     box.client = parent.mapper.Map(r).Intersect(parent.client);
     box.mapper = parent.mapper.Sub(r.x, r.y);
+    // A page placed just under the tabs would cover their line, which takes
+    // a whole row here: it is fitted into the rows under it instead.
+    CellRect area = fallback.Intersect(parent.client);
+    if (!area.Empty() && box.client.row < area.row && box.client.Bottom() > area.row) {
+      box.client.rows = box.client.Bottom() - area.row;
+      box.client.row = area.row;
+      box.mapper = PixelMapper(r.w, r.h, box.client);
+    }
   } else {
     box.client = fallback.Intersect(parent.client);
     box.mapper = parent.mapper.At(fallback.col, fallback.row);
@@ -146,6 +212,7 @@ std::vector<CellRect> LayoutControls(const Dialog& dialog, const DialogBox& box)
       cells[i] = CellRect{client.col, client.row, 0, 0};
     }
   }
+  FitLabels(dialog, client, &cells);
   if (unplaced.empty()) return cells;
 
   // First pass: the rows that buttons, texts and bars need; areas share the rest.

@@ -54,14 +54,17 @@ DialogBox LayoutTopDialog(const Dialog& dialog, ScreenSize screen, int cols, int
 
 // A child page inside its parent's box. A page without an area of its own
 // fills `fallback` (the page area of the parent's tab control, else the
-// parent's client).
+// parent's client); one whose area starts above `fallback` is fitted into
+// the rows from its top on.
 DialogBox LayoutChildPage(const Dialog& page, const DialogBox& parent, const CellRect& fallback);
 
 // The cells of every control of `dialog`, in the order of Dialog::Controls().
 // Controls with a rectangle are mapped; the others (never placed by the
 // program) flow below the placed ones: buttons and check boxes side by side,
 // texts and bars a row each, panels, lists, trees and multi-line edits
-// sharing the rows left. Hidden controls take no room in the flow.
+// sharing the rows left. Hidden controls take no room in the flow. A button,
+// check box or radio button too narrow for its label is widened into the
+// free cells to its right and the room a push button there does not need.
 std::vector<CellRect> LayoutControls(const Dialog& dialog, const DialogBox& box);
 
 // The rows of a tab control's pages: below its tabs.

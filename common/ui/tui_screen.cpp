@@ -177,10 +177,13 @@ void TuiScreen::Paint(TuiCanvas& canvas) {
   spots_.clear();
   Dialog* top = desktop_.TopDialog();
   top_ = top != nullptr ? top->GetSafeHwnd() : 0;
-  const CellRect terminal{0, 0, canvas.Cols(), canvas.Rows()};
+  // The last row tells the keys, where the terminal has rows to spare.
+  const bool help = canvas.Rows() >= kKeyHelpMinRows;
+  const int rows = help ? canvas.Rows() - 1 : canvas.Rows();
+  const CellRect terminal{0, 0, canvas.Cols(), rows};
   for (Dialog* dialog : desktop_.OpenDialogs()) {
     if (dialog->IsChild() || !dialog->IsShown()) continue;
-    DialogBox box = LayoutTopDialog(*dialog, desktop_.GetScreenSize(), canvas.Cols(), canvas.Rows());
+    DialogBox box = LayoutTopDialog(*dialog, desktop_.GetScreenSize(), canvas.Cols(), rows);
     if (box.outer.Empty()) continue;
     LayoutDialog(*dialog, box, terminal, dialog == top);
   }
@@ -188,6 +191,7 @@ void TuiScreen::Paint(TuiCanvas& canvas) {
   ResolveFocus();
   canvas.Clear();
   for (const View& view : views_) DrawView(canvas, view);
+  if (help) DrawKeyHelp(canvas, canvas.Rows() - 1);
   needsPaint_ = false;
 }
 
@@ -215,6 +219,8 @@ void TuiScreen::LayoutDialog(Dialog& dialog, const DialogBox& box, const CellRec
 
 void TuiScreen::CollectFocus() {
   focusOrder_.clear();
+  disabled_.clear();
+  first_.reset();
   hotKeys_.clear();
   std::vector<std::string> captions;
   std::vector<ControlKey> captioned;
@@ -233,12 +239,19 @@ void TuiScreen::CollectFocus() {
         captions.push_back(c.GetWindowText());
         captioned.emplace_back(hwnd, c.GetDlgCtrlID());
       }
-      if (!c.IsWindowEnabled()) continue;
       TuiTarget target;
       target.dialog = hwnd;
       target.control = c.GetDlgCtrlID();
       target.kind = kind;
       target.cells = cells;
+      if (!c.IsWindowEnabled()) {
+        target.enabled = false;
+        if (IsClickable(kind) || (HasItems(kind) && c.GetItemCount() > 0)) {
+          disabled_.push_back(target);
+          if (!first_) first_ = target;
+        }
+        continue;
+      }
       bool focusable = IsClickable(kind);
       if (HasItems(kind)) {
         focusable = c.GetItemCount() > 0;
@@ -249,7 +262,9 @@ void TuiScreen::CollectFocus() {
         focusable = LayoutEditLines(c, cells.cols, cells.rows).overflow;
         target.pageRows = cells.rows;
       }
-      if (focusable) focusOrder_.push_back(target);
+      if (!focusable) continue;
+      focusOrder_.push_back(target);
+      if (!first_) first_ = target;
     }
   }
   std::vector<char> keys = AssignHotKeys(captions);
@@ -264,10 +279,29 @@ void TuiScreen::ResolveFocus() {
     it = FindOpenDialogByHwnd(desktop_, it->first) == nullptr ? focusByTop_.erase(it) : std::next(it);
   }
   focusIndex_ = -1;
-  if (top_ == 0 || focusOrder_.empty()) return;
+  held_.reset();
+  if (top_ == 0) return;
+  auto it = focusByTop_.find(top_);
+  auto disabled = [&](HWND dialog, int control) -> const TuiTarget* {
+    for (const TuiTarget& t : disabled_) {
+      if (t.dialog == dialog && t.control == control) return &t;
+    }
+    return nullptr;
+  };
+  if (it == focusByTop_.end() && first_ && !first_->enabled) {
+    // A dialog's first control has the focus from the start, also when the
+    // dialog disabled it before the first paint (the updater's search).
+    held_ = first_;
+    focusByTop_[top_] = FocusRef{first_->dialog, first_->control, 0};
+    return;
+  }
+  if (focusOrder_.empty()) {
+    if (it == focusByTop_.end()) return;
+    if (const TuiTarget* t = disabled(it->second.dialog, it->second.control)) held_ = *t;
+    return;
+  }
   int n = static_cast<int>(focusOrder_.size());
   int index = 0;
-  auto it = focusByTop_.find(top_);
   if (it != focusByTop_.end()) {
     for (int i = 0; i < n; ++i) {
       if (focusOrder_[static_cast<size_t>(i)].dialog == it->second.dialog &&
@@ -277,7 +311,13 @@ void TuiScreen::ResolveFocus() {
         return;
       }
     }
-    // The focused control went (hidden, disabled): the one now in its place.
+    // A control disabled for a while (work under way) keeps the focus, as
+    // on the device, so it does not wander off and back.
+    if (const TuiTarget* t = disabled(it->second.dialog, it->second.control)) {
+      held_ = *t;
+      return;
+    }
+    // The focused control went (hidden): the one now in its place.
     index = std::min(it->second.index, n - 1);
   }
   focusIndex_ = index;
@@ -299,7 +339,7 @@ char TuiScreen::HotKeyOf(HWND dialog, int control) const {
 }
 
 bool TuiScreen::IsFocused(const View& view, const Control& c) const {
-  const TuiTarget* f = Focused();
+  const TuiTarget* f = held_ ? &*held_ : Focused();
   return view.active && f != nullptr && f->dialog == view.dialog->GetSafeHwnd() && f->control == c.GetDlgCtrlID();
 }
 
@@ -416,7 +456,13 @@ void TuiScreen::DrawControl(TuiCanvas& canvas, const View& view, const Control& 
     case ControlKind::Progress: {
       int pct = ProgressPercent(c);
       std::string text = std::to_string(pct) + "%";
-      int bar = cells.cols - 5;
+      // A dialog that writes the percent beside its bar shows it once.
+      bool told = false;
+      for (const auto& other : view.dialog->Controls()) {
+        told = told || (other->Kind() == ControlKind::Static && view.dialog->IsControlShown(*other) &&
+                         other->GetWindowText() == text);
+      }
+      int bar = told ? cells.cols : cells.cols - 5;
       if (bar >= 3) {
         int inner = bar - 2;
         int filled = inner * pct / 100;
@@ -424,8 +470,8 @@ void TuiScreen::DrawControl(TuiCanvas& canvas, const View& view, const Control& 
                     "[" + std::string(static_cast<size_t>(filled), '#') +
                         std::string(static_cast<size_t>(inner - filled), '.') + "]",
                     base);
-        canvas.Text(middle, cells.col + bar + 1 + (4 - static_cast<int>(text.size())), text, base);
-      } else {
+        if (!told) canvas.Text(middle, cells.col + bar + 1 + (4 - static_cast<int>(text.size())), text, base);
+      } else if (!told) {
         canvas.Text(middle, cells.col, text, base);
       }
       break;
@@ -493,11 +539,18 @@ void TuiScreen::DrawList(TuiCanvas& canvas, const View& view, const Control& c, 
   int count = c.GetItemCount();
   int sel = c.GetCurSel();
   int top = ScrollTop(ControlKey{hwnd, c.GetDlgCtrlID()}, sel, count, rows);
+  // The row Enter would choose stands out while the list has the focus;
+  // otherwise the chosen row is only underlined, so the focus shows.
+  int cursor = focused ? (sel >= 0 ? sel : top) : -1;
   for (int r = 0; r < rows && top + r < count; ++r) {
     int index = top + r;
     const ControlItem& item = c.Items()[static_cast<size_t>(index)];
     uint32_t attrs = base;
-    if (index == sel) attrs |= kAttrReverse | (focused ? kAttrBold : 0);
+    if (index == cursor) {
+      attrs |= kAttrReverse | kAttrBold;
+    } else if (index == sel) {
+      attrs |= kAttrUnderline;
+    }
     canvas.Blank(row + r, cells.col, cells.cols, attrs);
     int x = cells.col;
     if (checks) x = canvas.Text(row + r, x, item.checked ? "[x] " : "[ ] ", attrs);
@@ -542,7 +595,7 @@ void TuiScreen::DrawTree(TuiCanvas& canvas, const View& view, const Control& c, 
     int x = cells.col + 2 * depth;
     bool hasChildren = parents[static_cast<size_t>(item)];
     canvas.Text(row, x, hasChildren ? (c.IsExpanded(item) ? "- " : "+ ") : "  ", base);
-    uint32_t attrs = base | (item == sel ? kAttrReverse | (focused ? kAttrBold : 0) : 0);
+    uint32_t attrs = base | (item == sel ? (focused ? kAttrReverse | kAttrBold : kAttrUnderline) : 0);
     canvas.Text(row, x + 2, c.GetItemText(item), attrs);
     if (!view.active) continue;
     TuiTarget spot;
@@ -589,6 +642,29 @@ void TuiScreen::DrawTabs(TuiCanvas& canvas, const View& view, const Control& c, 
   }
 }
 
+void TuiScreen::DrawKeyHelp(TuiCanvas& canvas, int row) const {
+  canvas.SetClip(CellRect{0, row, canvas.Cols(), 1});
+  std::optional<ControlKind> kind;
+  if (Focused() != nullptr) kind = Focused()->kind;
+  std::vector<std::pair<std::string, std::string>> keys{{"Tab", "next"}};
+  switch (kind.value_or(ControlKind::PushButton)) {
+    case ControlKind::ListView: keys.push_back({"Up/Down", "row"}); keys.push_back({"Enter", "choose"}); break;
+    case ControlKind::TreeView: keys.push_back({"Up/Down", "item"}); keys.push_back({"Space", "open"}); break;
+    case ControlKind::Tab: keys.push_back({"Left/Right", "page"}); break;
+    case ControlKind::Edit: keys.push_back({"Up/Down/PgUp/PgDn", "scroll"}); break;
+    default: keys.push_back({"Enter", "press"}); break;
+  }
+  if (CanCancel()) keys.push_back({"Esc", "cancel"});
+  if (!hotKeys_.empty()) keys.push_back({"1-9 a-z", "the button with that key"});
+  std::vector<Segment> line;
+  for (const auto& [key, what] : keys) {
+    line.push_back(Segment{" " + key, kAttrBold});
+    line.push_back(Segment{" " + what + " ", 0});
+  }
+  canvas.Fill(CellRect{0, row, canvas.Cols(), 1});
+  DrawSegments(canvas, row, 0, canvas.Cols(), line);
+}
+
 int TuiScreen::SpotAt(int row, int col) const {
   for (int i = static_cast<int>(spots_.size()) - 1; i >= 0; --i) {
     if (spots_[static_cast<size_t>(i)].cells.Contains(row, col)) return i;
@@ -613,13 +689,18 @@ bool TuiScreen::Post(const TuiTarget& target, int item) {
   return true;
 }
 
-bool TuiScreen::Cancel() {
+bool TuiScreen::CanCancel() const {
   Dialog* top = desktop_.TopDialog();
   if (top == nullptr) return false;
   // Only where a person could press Cancel: a dialog whose cancel button is
   // disabled or hidden (an update under way) must not end on a key.
   Control* cancel = top->GetDlgItem(IDCANCEL);
-  if (cancel == nullptr || !top->IsControlShown(*cancel) || !cancel->IsWindowEnabled()) return false;
+  return cancel != nullptr && top->IsControlShown(*cancel) && cancel->IsWindowEnabled();
+}
+
+bool TuiScreen::Cancel() {
+  if (!CanCancel()) return false;
+  Dialog* top = desktop_.TopDialog();
   TuiTarget target;
   target.dialog = top->GetSafeHwnd();
   target.control = IDCANCEL;
@@ -753,14 +834,29 @@ bool TuiScreen::HandleKey(const TuiKey& key) {
     case TuiAction::None:
       return false;
     case TuiAction::FocusNext:
-      if (n > 0) SetFocus(focusIndex_ < 0 ? 0 : (focusIndex_ + 1) % n);
+      if (n == 0) return false;
+      if (held_) {
+        // The control after a disabled one has taken its place in the order.
+        SetFocus(std::min(focusByTop_[top_].index, n) % n);
+        held_.reset();
+      } else {
+        SetFocus(focusIndex_ < 0 ? 0 : (focusIndex_ + 1) % n);
+      }
       return false;
     case TuiAction::FocusPrev:
-      if (n > 0) SetFocus(focusIndex_ <= 0 ? n - 1 : focusIndex_ - 1);
+      if (n == 0) return false;
+      if (held_) {
+        int after = std::min(focusByTop_[top_].index, n);
+        SetFocus(after == 0 ? n - 1 : after - 1);
+        held_.reset();
+      } else {
+        SetFocus(focusIndex_ <= 0 ? n - 1 : focusIndex_ - 1);
+      }
       return false;
     case TuiAction::Activate:
       if (!focused) return false;
       if (focused->kind == ControlKind::TreeView) return ExpandTreeItem(*focused, action);
+      if (focused->kind == ControlKind::ListView) return ChooseRow(*focused, -1);
       return Click(*focused);
     case TuiAction::Cancel:
       return Cancel();
@@ -819,12 +915,22 @@ bool TuiScreen::HandleClick(int row, int col) {
     return false;
   }
   if (spot.kind == ControlKind::Tab) return spot.item != c->GetCurSel() && Post(spot, spot.item);
-  // A click on a row chooses it (when it is not the chosen one already) and
-  // then reports the click, in the order a list control reports them.
+  return ChooseRow(spot, spot.item);
+}
+
+bool TuiScreen::ChooseRow(const TuiTarget& target, int item) {
+  // The row is chosen (when it is not the chosen one already) and then
+  // clicked, in the order a list control reports them; -1 stands for the
+  // row under the cursor: the chosen one, else the first shown.
+  if (item < 0) {
+    Dialog* dialog = FindOpenDialogByHwnd(desktop_, target.dialog);
+    Control* c = dialog != nullptr ? dialog->GetDlgItem(target.control) : nullptr;
+    if (c == nullptr || c->GetItemCount() == 0) return false;
+    item = c->GetCurSel() >= 0 ? c->GetCurSel() : listTop_[ControlKey{target.dialog, target.control}];
+  }
   Desktop& desktop = desktop_;
-  HWND hwnd = spot.dialog;
-  int id = spot.control;
-  int item = spot.item;
+  HWND hwnd = target.dialog;
+  int id = target.control;
   desktop_.loop().Post([&desktop, hwnd, id, item] {
     Dialog* d = FindOpenDialogByHwnd(desktop, hwnd);
     Control* control = d != nullptr ? d->GetDlgItem(id) : nullptr;

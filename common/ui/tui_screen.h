@@ -1,5 +1,6 @@
 #pragma once
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,9 +36,14 @@ struct TuiTarget {
 // and turns keys and clicks on the top dialog into what a person's actions do.
 // Actions that run dialog handlers are posted to the loop, never run inside
 // the caller. Keeps the view's own state: the focus (per top dialog) and how
-// far lists are scrolled. UI thread only.
+// far lists are scrolled. A control keeps the focus while it is disabled
+// (it shows it, keys that act on it do nothing) and loses it when hidden.
+// On a terminal of kKeyHelpMinRows rows or more, the last row tells the keys.
+// UI thread only.
 class TuiScreen {
  public:
+  static constexpr int kKeyHelpMinRows = 12;
+
   explicit TuiScreen(Desktop& desktop);
   TuiScreen(const TuiScreen&) = delete;
   TuiScreen& operator=(const TuiScreen&) = delete;
@@ -61,9 +67,12 @@ class TuiScreen {
   // What the last paint found.
   const std::vector<TuiTarget>& FocusOrder() const { return focusOrder_; }
   const std::vector<TuiTarget>& Spots() const { return spots_; }
-  // Index into FocusOrder(), -1 for none.
+  // Index into FocusOrder(), -1 for none (also while the focused control is
+  // disabled).
   int FocusIndex() const { return focusIndex_; }
   const TuiTarget* Focused() const;
+  // The disabled control that keeps the focus, if any.
+  const std::optional<TuiTarget>& HeldFocus() const { return held_; }
 
  private:
   struct View {
@@ -89,6 +98,7 @@ class TuiScreen {
   void DrawTree(TuiCanvas& canvas, const View& view, const Control& c, const CellRect& cells, bool focused);
   void DrawTabs(TuiCanvas& canvas, const View& view, const Control& c, const CellRect& cells, bool focused);
   void DrawEdit(TuiCanvas& canvas, const Control& c, const CellRect& cells, bool focused);
+  void DrawKeyHelp(TuiCanvas& canvas, int row) const;
   bool IsFocused(const View& view, const Control& c) const;
   char HotKeyOf(HWND dialog, int control) const;
   int ScrollTop(const ControlKey& key, int selection, int count, int rows);
@@ -98,13 +108,19 @@ class TuiScreen {
   bool MoveItem(const TuiTarget& target, TuiAction action);
   bool ScrollEdit(const TuiTarget& target, TuiAction action);
   bool ExpandTreeItem(const TuiTarget& target, TuiAction action);
+  bool CanCancel() const;
   bool Cancel();
   bool Click(const TuiTarget& target);
+  // Chooses a list row and reports the click on it; -1: the row under the cursor.
+  bool ChooseRow(const TuiTarget& target, int item);
 
   Desktop& desktop_;
   std::vector<View> views_;
   std::vector<TuiTarget> focusOrder_;
   std::vector<TuiTarget> spots_;
+  std::vector<TuiTarget> disabled_;   // shown but disabled controls that could take the focus
+  std::optional<TuiTarget> first_;    // the first control that could, enabled or not
+  std::optional<TuiTarget> held_;     // the disabled one keeping the focus
   std::map<HWND, FocusRef> focusByTop_;
   std::map<ControlKey, int> listTop_;
   std::map<ControlKey, char> hotKeys_;

@@ -16,8 +16,10 @@ bool HaveTmux() { return std::system("command -v tmux >/dev/null 2>&1") == 0; }
 // One tmux server of our own running one program.
 class Terminal {
  public:
-  explicit Terminal(const std::string& command) : socket_("hu_tui_" + std::to_string(::getpid())) {
-    Tmux("new-session -d -x 100 -y 30 " + Quote("exec " + command));
+  explicit Terminal(const std::string& command, int cols = 100, int rows = 30)
+      : socket_("hu_tui_" + std::to_string(::getpid())) {
+    Tmux("new-session -d -x " + std::to_string(cols) + " -y " + std::to_string(rows) + " " +
+         Quote("exec " + command));
   }
   ~Terminal() { Tmux("kill-server"); }
 
@@ -93,6 +95,29 @@ TEST(TerminalE2E, CanToolSwitchesTabs) {
   terminal.Keys("Right");
   EXPECT_TRUE(terminal.WaitFor("ShowOwner", 3000)) << terminal.Screen();
   EXPECT_EQ(terminal.Screen().find("升级CAN盒"), std::string::npos) << terminal.Screen();
+}
+
+// The smallest usual terminal: every label whole and the keys told on the
+// last row.
+TEST(TerminalE2E, At80x24LabelsAreWholeAndTheKeysAreTold) {
+  if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed (Debian package tmux; scripts/setup installs it)";
+  TestUnit unit({"--os-version", "3A1F0C01234567"}, 0.2);
+  unit.Put("StorageCard/UpdateKitM/LOGO2.BMP", "LOGO TWO");
+  {
+    Terminal terminal(Bin("sysmend") + " --unit " + unit.dir(), 80, 24);
+    ASSERT_TRUE(terminal.WaitFor("logo File is valid ! (ver: LOGO2)", 10000)) << terminal.Screen();
+    std::string screen = terminal.Screen();
+    EXPECT_NE(screen.find("[ ] Format,It will set defaults "), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[ Update ]"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[ Exit ]"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" Tab next  Enter press  Esc cancel  1-9 a-z"), std::string::npos) << screen;
+  }
+  Terminal terminal(Bin("canprobe") + " --unit " + unit.dir(), 80, 24);
+  ASSERT_TRUE(terminal.WaitFor("English", 10000)) << terminal.Screen();
+  std::string screen = terminal.Screen();
+  EXPECT_NE(screen.find("( ) English"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[Update]  Recv   Send   Oper"), std::string::npos) << screen;
+  EXPECT_NE(screen.find(" Tab next  Left/Right page"), std::string::npos) << screen;
 }
 
 }  // namespace

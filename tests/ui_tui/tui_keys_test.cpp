@@ -28,8 +28,9 @@ TEST(TuiKeys, EnterAndSpaceOnlyActivateWhatCanBeClicked) {
   EXPECT_EQ(MapKey(Key(TuiKeyCode::Enter), ControlKind::PushButton), TuiAction::Activate);
   EXPECT_EQ(MapKey(Key(TuiKeyCode::Space), ControlKind::CheckBox), TuiAction::Activate);
   EXPECT_EQ(MapKey(Key(TuiKeyCode::Enter), ControlKind::RadioButton), TuiAction::Activate);
-  // No default button: Enter elsewhere must not end a dialog.
-  EXPECT_EQ(MapKey(Key(TuiKeyCode::Enter), ControlKind::ListView), TuiAction::None);
+  // No default button: Enter elsewhere must not end a dialog; on a list it chooses the row.
+  EXPECT_EQ(MapKey(Key(TuiKeyCode::Enter), ControlKind::ListView), TuiAction::Activate);
+  EXPECT_EQ(MapKey(Key(TuiKeyCode::Enter), ControlKind::TreeView), TuiAction::None);
   EXPECT_EQ(MapKey(Key(TuiKeyCode::Enter), std::nullopt), TuiAction::None);
   EXPECT_EQ(MapKey(Key(TuiKeyCode::Space), ControlKind::TreeView), TuiAction::Activate);
   EXPECT_EQ(MapKey(Key(TuiKeyCode::Escape), std::nullopt), TuiAction::Cancel);

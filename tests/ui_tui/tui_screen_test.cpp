@@ -16,8 +16,8 @@ const std::string kReadType = "\xE8\xAF\xBB\xE8\xBD\xA6\xE5\x9E\x8B";           
 
 using Lines = std::vector<std::string>;
 
-// The updater's main dialog, full screen on a 100 x 30 terminal: the client
-// is rows 1..29, 8 pixels a column and 480/29 pixels a row.
+// The updater's main dialog, full screen on a 100 x 31 terminal: the client
+// is rows 1..29, 8 pixels a column and 480/29 pixels a row; row 30 tells the keys.
 class ScreenTest : public ::testing::Test {
  protected:
   ScreenTest() {
@@ -65,7 +65,7 @@ class ScreenTest : public ::testing::Test {
   UiBench bench;
   ScriptedDialog main{bench.desktop, 102};
   TuiScreen screen{bench.desktop};
-  TextCanvas canvas{100, 30};
+  TextCanvas canvas{100, 31};
 };
 
 TEST_F(ScreenTest, DrawsTitlePanelBarCheckBoxAndButtons) {
@@ -164,9 +164,30 @@ TEST_F(ScreenTest, FocusStaysInPlaceWhenItsControlGoes) {
   screen.Paint(canvas);
   Key(TuiKeyCode::Tab);
   ASSERT_EQ(FocusedId(), 1005);
+  // Disabled while work runs: it keeps the focus, shown, and takes no Enter.
   Item(1005).EnableWindow(false);
   screen.Paint(canvas);
-  EXPECT_EQ(FocusedId(), IDCANCEL);  // the one now in its place
+  EXPECT_EQ(screen.Focused(), nullptr);
+  ASSERT_TRUE(screen.HeldFocus().has_value());
+  EXPECT_EQ(screen.HeldFocus()->control, 1005);
+  int update = canvas.ColumnOf(26, "[ Update ]");
+  EXPECT_EQ(canvas.AttrsAt(26, update), kAttrDim | kAttrReverse | kAttrBold);
+  EXPECT_FALSE(Key(TuiKeyCode::Enter));
+  Item(1005).EnableWindow(true);
+  screen.Paint(canvas);
+  EXPECT_EQ(FocusedId(), 1005);
+  // Tab from a disabled one goes on to the next.
+  Item(1005).EnableWindow(false);
+  screen.Paint(canvas);
+  EXPECT_FALSE(Key(TuiKeyCode::Tab));
+  EXPECT_EQ(FocusedId(), IDCANCEL);
+  Item(1005).EnableWindow(true);
+  screen.Paint(canvas);
+  Key(TuiKeyCode::BackTab);
+  ASSERT_EQ(FocusedId(), 1005);
+  Item(1005).ShowWindow(SW_HIDE);
+  screen.Paint(canvas);
+  EXPECT_EQ(FocusedId(), IDCANCEL);  // hidden: the one now in its place
   Item(IDCANCEL).ShowWindow(SW_HIDE);
   Item(1007).EnableWindow(false);
   screen.Paint(canvas);
@@ -316,6 +337,39 @@ TEST_F(ScreenTest, ListsScrollToTheirSelectionAndReportChoicesAndClicks) {
   dlg.log.clear();
   EXPECT_TRUE(screen.HandleClick(3, 40));  // the same row again: only the click
   EXPECT_EQ(Posted(dlg), Lines{"notify 1039 -2"});
+  // Enter on the focused list clicks the chosen row; the row stands out
+  // only while the list has the focus.
+  dlg.log.clear();
+  EXPECT_TRUE(Key(TuiKeyCode::Enter));
+  EXPECT_EQ(Posted(dlg), Lines{"notify 1039 -2"});
+  list.SetCurSel(-1);
+  screen.Paint(canvas);
+  EXPECT_EQ(canvas.AttrsAt(2, 50), kAttrReverse | kAttrBold);  // nothing chosen: the top row
+  dlg.log.clear();
+  EXPECT_TRUE(Key(TuiKeyCode::Enter));
+  EXPECT_EQ(Posted(dlg), (Lines{"notify 1039 -101", "notify 1039 -2"}));
+  EXPECT_EQ(list.GetCurSel(), 25);
+}
+
+// At 80 x 24, what the updater shows: whole labels where pixels would fit
+// them, the percent once, and the keys on the last row.
+TEST_F(ScreenTest, SmallTerminalKeepsLabelsWholeAndTellsTheKeys) {
+  main.DefineControl(ControlKind::Static, 1015, "", Rect{616, 352, 176, 30});
+  ASSERT_TRUE(main.Create());
+  Item(1007).SetWindowText("Format,It will set defaults");
+  Item(1013).SetPos(100);
+  Item(1015).SetWindowText("100%");
+  TextCanvas small{80, 24};
+  screen.Paint(small);
+  int row = small.RowOf("[ ] Format,It will set defaults");
+  ASSERT_NE(row, -1) << small.Screen();
+  EXPECT_GT(small.ColumnOf(row, "[ Update ]"), small.ColumnOf(row, "defaults"));
+  EXPECT_NE(small.RowOf("[ Exit ]"), -1) << small.Screen();
+  size_t first = small.Screen().find("100%");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(small.Screen().find("100%", first + 1), std::string::npos) << small.Screen();
+  EXPECT_EQ(small.Row(23).find(" Tab next  Enter press  Esc cancel"), 0u) << small.Screen();
+  EXPECT_EQ(small.RowOf("Tab next"), 23);
 }
 
 TEST_F(ScreenTest, TreesIndentAndOpen) {
