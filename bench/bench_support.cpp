@@ -24,6 +24,35 @@ std::string FreshTarget(const std::string& prefix) {
   return prefix + std::to_string(++runs);
 }
 
+std::string TextLike(size_t size, std::mt19937& rng) {
+  static const char* const words[] = {"update ", "kit ", "member ", "\\dravik\\", "$KVR$ ", "0x1F8B ", "Appvisor ",
+                                      "partition\r\n"};
+  std::string data;
+  data.reserve(size + 16);
+  while (data.size() < size) {
+    if (rng() % 4 == 0) {
+      data.push_back(static_cast<char>(rng()));
+    } else {
+      data += words[rng() % 8];
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    if (::access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 std::string BinDir() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,13 @@ bool ServedBytes(const std::string& output, const std::string& port, unsigned lo
 // One Motorola S-record with its check byte and CR LF: S1 below 0x10000, S2
 // below 0x1000000, else S3.
 std::string S19Record(unsigned address, const std::vector<unsigned char>& data);
+
+// `size` bytes of text-like data (words, a random byte in four), which
+// compresses about 3:1 as application files do.
+std::string TextLike(size_t size, std::mt19937& rng);
+
+// Whether PROGRAM is found on the PATH.
+bool OnPath(const std::string& program);
 
 // Runs the registered benchmarks, each repetition of each in random order
 // among the others' (so the product and its reference share the machine's

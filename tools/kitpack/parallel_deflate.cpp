@@ -1,6 +1,6 @@
 #include "tools/kitpack/parallel_deflate.h"
 
-#include <libdeflate.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,10 +17,6 @@ namespace {
 constexpr size_t kAhead = 8;
 constexpr uint64_t kHeldBudget = 128ull << 20;
 constexpr size_t kReadBlock = 1 << 20;
-
-struct CompressorFree {
-  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
 
 bool ReadWhole(const std::string& path, std::string* bytes, std::string* error) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
@@ -50,13 +46,26 @@ bool ReadWhole(const std::string& path, std::string* bytes, std::string* error) 
 }  // namespace
 
 bool GzipWhole(const uint8_t* data, size_t length, std::string* gz) {
-  std::unique_ptr<libdeflate_compressor, CompressorFree> c(libdeflate_alloc_compressor(kDeflateLevel));
-  if (!c) return false;
-  gz->resize(libdeflate_gzip_compress_bound(c.get(), length));
-  const size_t n = libdeflate_gzip_compress(c.get(), data, length, &(*gz)[0], gz->size());
-  gz->resize(n);
-  // The bound guarantees room; 0 would mean libdeflate broke its promise.
-  return n > 0;
+  z_stream zs{};
+  if (deflateInit2(&zs, kDeflateLevel, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  gz->resize(deflateBound(&zs, static_cast<uLong>(length)));
+  // zlib counts in 32 bits: long members go in windows of 1 GiB each way.
+  constexpr size_t kWindow = 1u << 30;
+  size_t inPos = 0, outPos = 0;
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    const size_t inPiece = std::min(length - inPos, kWindow), outPiece = std::min(gz->size() - outPos, kWindow);
+    zs.next_in = const_cast<Bytef*>(data + inPos);
+    zs.avail_in = static_cast<uInt>(inPiece);
+    zs.next_out = reinterpret_cast<Bytef*>(&(*gz)[outPos]);
+    zs.avail_out = static_cast<uInt>(outPiece);
+    rc = deflate(&zs, inPos + inPiece == length ? Z_FINISH : Z_NO_FLUSH);
+    inPos += inPiece - zs.avail_in;
+    outPos += outPiece - zs.avail_out;
+  }
+  deflateEnd(&zs);
+  gz->resize(outPos);
+  return rc == Z_STREAM_END;
 }
 
 ParallelDeflate::ParallelDeflate(std::vector<const MemberSource*> members, unsigned threads)
@@ -84,7 +93,7 @@ bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot) {
   }
   slot->unpacked = input->size();
   if (!GzipWhole(reinterpret_cast<const uint8_t*>(input->data()), input->size(), &slot->gz)) {
-    slot->error = "libdeflate cannot compress";
+    slot->error = "zlib cannot compress";
     return false;
   }
   return true;
