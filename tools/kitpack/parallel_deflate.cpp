@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 
 #include "tools/kitpack/kit_writer.h"
@@ -16,56 +15,51 @@ namespace {
 // finished streams waiting for the writer hold more than the budget.
 constexpr size_t kAhead = 8;
 constexpr uint64_t kHeldBudget = 128ull << 20;
-constexpr size_t kReadBlock = 1 << 20;
+constexpr size_t kBlock = 1 << 20;
 
-bool ReadWhole(const std::string& path, std::string* bytes, std::string* error) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!in) {
-    *error = path + ": cannot be read";
-    return false;
+// One member's gzip stream, fed piece by piece and appended to `gz`, so that
+// neither a long file nor a bound-sized output buffer is held whole.
+class Gzip {
+ public:
+  Gzip() { ok_ = deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+  ~Gzip() {
+    if (ok_) deflateEnd(&zs_);
   }
-  std::error_code ec;
-  const uint64_t expected = std::filesystem::file_size(path, ec);
-  if (!ec) bytes->reserve(static_cast<size_t>(expected));
-  // Read to the end, not to the size taken: a file that changes meanwhile is
-  // packed as read.
-  size_t n = 0;
-  do {
-    const size_t at = bytes->size();
-    bytes->resize(at + kReadBlock);
-    n = std::fread(&(*bytes)[at], 1, kReadBlock, in.get());
-    bytes->resize(at + n);
-  } while (n == kReadBlock);
-  if (std::ferror(in.get())) {
-    *error = path + ": read error";
-    return false;
+  Gzip(const Gzip&) = delete;
+  Gzip& operator=(const Gzip&) = delete;
+
+  // At most kBlock bytes a call; `last` ends the stream.
+  bool Feed(const uint8_t* data, size_t length, bool last, std::string* gz) {
+    if (!ok_) return false;
+    zs_.next_in = const_cast<Bytef*>(data);
+    zs_.avail_in = static_cast<uInt>(length);
+    int rc = Z_OK;
+    do {
+      zs_.next_out = out_;
+      zs_.avail_out = sizeof out_;
+      rc = deflate(&zs_, last ? Z_FINISH : Z_NO_FLUSH);
+      gz->append(reinterpret_cast<const char*>(out_), sizeof out_ - zs_.avail_out);
+    } while (zs_.avail_out == 0 || (last && rc == Z_OK));
+    return last ? rc == Z_STREAM_END : rc != Z_STREAM_ERROR;
   }
-  return true;
-}
+
+ private:
+  z_stream zs_{};
+  bool ok_ = false;
+  uint8_t out_[256 * 1024];
+};
 
 }  // namespace
 
 bool GzipWhole(const uint8_t* data, size_t length, std::string* gz) {
-  z_stream zs{};
-  if (deflateInit2(&zs, kDeflateLevel, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  gz->resize(deflateBound(&zs, static_cast<uLong>(length)));
-  // zlib counts in 32 bits: long members go in windows of 1 GiB each way.
-  constexpr size_t kWindow = 1u << 30;
-  size_t inPos = 0, outPos = 0;
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    const size_t inPiece = std::min(length - inPos, kWindow), outPiece = std::min(gz->size() - outPos, kWindow);
-    zs.next_in = const_cast<Bytef*>(data + inPos);
-    zs.avail_in = static_cast<uInt>(inPiece);
-    zs.next_out = reinterpret_cast<Bytef*>(&(*gz)[outPos]);
-    zs.avail_out = static_cast<uInt>(outPiece);
-    rc = deflate(&zs, inPos + inPiece == length ? Z_FINISH : Z_NO_FLUSH);
-    inPos += inPiece - zs.avail_in;
-    outPos += outPiece - zs.avail_out;
-  }
-  deflateEnd(&zs);
-  gz->resize(outPos);
-  return rc == Z_STREAM_END;
+  auto zip = std::make_unique<Gzip>();
+  do {
+    const size_t piece = std::min(length, kBlock);
+    if (!zip->Feed(data, piece, piece == length, gz)) return false;
+    data += piece;
+    length -= piece;
+  } while (length > 0);
+  return true;
 }
 
 ParallelDeflate::ParallelDeflate(std::vector<const MemberSource*> members, unsigned threads)
@@ -85,17 +79,34 @@ ParallelDeflate::~ParallelDeflate() {
 }
 
 bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot) {
-  std::string read;
-  const std::string* input = &m.bytes;
-  if (!m.hostPath.empty()) {
-    if (!ReadWhole(m.hostPath, &read, &slot->error)) return false;
-    input = &read;
-  }
-  slot->unpacked = input->size();
-  if (!GzipWhole(reinterpret_cast<const uint8_t*>(input->data()), input->size(), &slot->gz)) {
+  if (m.hostPath.empty()) {
+    slot->unpacked = m.bytes.size();
+    if (GzipWhole(reinterpret_cast<const uint8_t*>(m.bytes.data()), m.bytes.size(), &slot->gz)) return true;
     slot->error = "zlib cannot compress";
     return false;
   }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(m.hostPath.c_str(), "rb"), &std::fclose);
+  if (!in) {
+    slot->error = m.hostPath + ": cannot be read";
+    return false;
+  }
+  auto zip = std::make_unique<Gzip>();
+  std::vector<uint8_t> block(kBlock);
+  // Read to the end, not to a size taken before: a file that changes
+  // meanwhile is packed as read.
+  size_t n = 0;
+  do {
+    n = std::fread(block.data(), 1, block.size(), in.get());
+    if (std::ferror(in.get())) {
+      slot->error = m.hostPath + ": read error";
+      return false;
+    }
+    slot->unpacked += n;
+    if (!zip->Feed(block.data(), n, n < block.size(), &slot->gz)) {
+      slot->error = "zlib cannot compress";
+      return false;
+    }
+  } while (n == block.size());
   return true;
 }
 

@@ -17,7 +17,8 @@ struct MemberSource;
 // (docs/performance.md has the figures).
 constexpr int kDeflateLevel = 6;
 
-// One gzip stream of `data` at kDeflateLevel; false when zlib fails.
+// One gzip stream of `data` at kDeflateLevel, appended to `gz`; false when
+// zlib fails.
 bool GzipWhole(const uint8_t* data, size_t length, std::string* gz);
 
 // Each member is an independent gzip stream, so workers compress members
