@@ -2,6 +2,8 @@
 #include "tests/support/s19_text.h"
 
 #include <benchmark/benchmark.h>
+#include <zlib.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -22,6 +24,74 @@ std::string FreshTarget(const std::string& prefix) {
   static int runs = 0;
   ::sync();
   return prefix + std::to_string(++runs);
+}
+
+std::string TextLike(size_t size, std::mt19937& rng) {
+  static const char* const words[] = {"update ", "kit ", "member ", "\\dravik\\", "$KVR$ ", "0x1F8B ", "Appvisor ",
+                                      "partition\r\n"};
+  std::string data;
+  data.reserve(size + 16);
+  while (data.size() < size) {
+    if (rng() % 4 == 0) {
+      data.push_back(static_cast<char>(rng()));
+    } else {
+      data += words[rng() % 8];
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    if (::access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool ZlibExtract(const std::string& pack, const std::vector<PackBody>& members, const std::string& outDir) {
+  std::vector<uint8_t> block(64 * 1024), body;
+  int packFd = ::open(pack.c_str(), O_RDONLY);
+  if (packFd < 0) return false;
+  bool ok = true;
+  for (const PackBody& m : members) {
+    body.resize(m.stored);
+    if (::pread(packFd, body.data(), m.stored, static_cast<off_t>(m.offset)) != static_cast<ssize_t>(m.stored)) {
+      ok = false;
+      break;
+    }
+    const std::filesystem::path target = std::filesystem::path(outDir) / m.relPath;
+    if (::mkdir(target.parent_path().c_str(), 0755) != 0 && errno == ENOENT) {
+      std::filesystem::create_directories(target.parent_path());
+    }
+    int fd = ::open(target.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0644);
+    z_stream zs{};
+    inflateInit2(&zs, MAX_WBITS + 16);
+    zs.next_in = body.data();
+    zs.avail_in = m.stored;
+    int rc;
+    do {
+      zs.next_out = block.data();
+      zs.avail_out = static_cast<uInt>(block.size());
+      rc = inflate(&zs, Z_NO_FLUSH);
+      size_t produced = block.size() - zs.avail_out;
+      if (produced > 0 && ::write(fd, block.data(), produced) != static_cast<ssize_t>(produced)) rc = Z_ERRNO;
+    } while (rc == Z_OK);
+    inflateEnd(&zs);
+    ::close(fd);
+    if (rc != Z_STREAM_END) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(packFd);
+  return ok;
 }
 
 std::string BinDir() {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,25 @@ bool ServedBytes(const std::string& output, const std::string& port, unsigned lo
 // One Motorola S-record with its check byte and CR LF: S1 below 0x10000, S2
 // below 0x1000000, else S3.
 std::string S19Record(unsigned address, const std::vector<unsigned char>& data);
+
+// `size` bytes of text-like data (words, a random byte in four), which
+// compresses about 3:1 as application files do.
+std::string TextLike(size_t size, std::mt19937& rng);
+
+// Whether PROGRAM is found on the PATH.
+bool OnPath(const std::string& program);
+
+// One member of a pack as plain zlib sees it: where its gzip stream lies and
+// the file (relative to the output folder) it makes.
+struct PackBody {
+  std::string relPath;  // "d07/f0123.bin"
+  uint64_t offset = 0;  // from the start of the pack file
+  uint32_t stored = 0;
+};
+// The reference extraction: pread each body, inflate it with zlib's gzip
+// framing and write it in 64 KiB blocks to OUT/relPath. False when a read,
+// an inflation or a write failed.
+bool ZlibExtract(const std::string& pack, const std::vector<PackBody>& members, const std::string& outDir);
 
 // Runs the registered benchmarks, each repetition of each in random order
 // among the others' (so the product and its reference share the machine's

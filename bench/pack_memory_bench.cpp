@@ -34,18 +34,9 @@ void WriteMember(const std::string& folder) {
   std::filesystem::create_directories(folder);
   std::ofstream out(folder + "/big.bin", std::ios::binary);
   std::mt19937 rng(200);
-  const char* words[] = {"update ", "kit ", "member ", "\\dravik\\", "$KVR$ ", "0x1F8B ", "Appvisor ", "partition\r\n"};
   std::string chunk;
   for (uint64_t written = 0; written < kMemberBytes; written += chunk.size()) {
-    chunk.clear();
-    while (chunk.size() < (1u << 20)) {
-      if (rng() % 4 == 0) {
-        chunk.push_back(static_cast<char>(rng()));
-      } else {
-        chunk += words[rng() % 8];
-      }
-    }
-    chunk.resize(static_cast<size_t>(std::min<uint64_t>(chunk.size(), kMemberBytes - written)));
+    chunk = TextLike(static_cast<size_t>(std::min<uint64_t>(1u << 20, kMemberBytes - written)), rng);
     out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
   }
 }

@@ -63,6 +63,9 @@ class CMamaZip {
   class MemorySink;
   class CheckedSink;
   bool Inflate(const uint8_t* in, size_t length, Sink& out, size_t* consumed);
+  // One call into a buffer of the declared length; *wholeDone false when the
+  // data did not inflate cleanly within it (nothing was put then).
+  bool InflateWhole(const uint8_t* in, size_t length, Sink& out, size_t* consumed, bool* wholeDone);
   bool UnzipEntry(const uint8_t* in, size_t length, Sink& out);
 
   Files& files_;

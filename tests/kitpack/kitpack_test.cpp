@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <signal.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <functional>
@@ -123,6 +124,51 @@ TEST_F(KitpackTest, AukListsAndExtractsByteForByte) {
   EXPECT_EQ(extracted["AppVerInfo.cfg"], std::string("\xff\xfeV\0002\000.\0000\000.\0001\000", 14));
   extracted.erase("AppVerInfo.cfg");
   EXPECT_EQ(extracted, TreeOf(src));
+}
+
+// Members are compressed out of order on several threads: each must still be
+// one whole gzip stream (trailer and CRC included) at its index place, in
+// index order, that plain zlib inflates to its file.
+TEST_F(KitpackTest, EveryMemberIsAGzipStreamPlainZlibInflatesInIndexOrder) {
+  fs::path src = root / "many";
+  std::mt19937 rng(11);
+  for (int i = 0; i < 40; ++i) {
+    // Sizes from nothing to 3 MiB, so later members often finish first.
+    std::string data(i % 7 == 3 ? (3u << 20) - i : static_cast<size_t>(rng() % 20000), '\0');
+    for (auto& c : data) c = static_cast<char>("kit member \r\n"[rng() % 13] + (rng() % 9 == 0 ? rng() % 50 : 0));
+    WriteFile(src / ("d" + std::to_string(i % 3)) / ("f" + std::to_string(i) + ".bin"), data);
+  }
+  fs::path pack = root / "many.auk";
+  ASSERT_EQ(Kitpack({"auk", pack.string(), src.string(), "--version", "1"}).code, 0);
+  const std::string bytes = ReadFile(pack);
+  uint64_t next = 0;
+  int seen = 0;
+  const nlohmann::json listing = List(pack);
+  for (const auto& m : listing["members"]) {
+    const std::string name = m["name"];
+    const uint64_t offset = m["offset"], stored = m["stored"], size = m["size"];
+    EXPECT_TRUE(next == 0 || offset == next) << name;
+    next = offset + stored;
+    ASSERT_LE(next, bytes.size());
+    std::string out(size + 1, '\0');
+    z_stream zs{};
+    ASSERT_EQ(inflateInit2(&zs, MAX_WBITS + 16), Z_OK);
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data() + offset));
+    zs.avail_in = static_cast<uInt>(stored);
+    zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    zs.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&zs, Z_FINISH), Z_STREAM_END) << name;
+    EXPECT_EQ(zs.avail_in, 0u) << name;
+    out.resize(zs.total_out);
+    inflateEnd(&zs);
+    if (name == "\\kit\\AppVerInfo.cfg") continue;
+    std::string rel = name.substr(5);
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    EXPECT_EQ(out, ReadFile(src / rel)) << name;
+    ++seen;
+  }
+  EXPECT_EQ(seen, 40);
+  EXPECT_EQ(next, bytes.size());
 }
 
 TEST_F(KitpackTest, AukincCarriesItsPackType) {

@@ -1,12 +1,12 @@
 #include "tools/kitpack/kit_writer.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+
+#include "tools/kitpack/parallel_deflate.h"
 
 namespace hu::kitpack {
 
@@ -47,68 +47,6 @@ bool IndexName(const std::string& name, CodePage& codePage, std::string* bytes, 
   }
   *bytes = encoded;
   return true;
-}
-
-// Compresses one member into `out` as a gzip stream; sizes in `stored`/`unpacked`.
-bool DeflateMember(const MemberSource& m, std::FILE* out, uint64_t* stored, uint64_t* unpacked, std::string* error) {
-  FilePtr in;
-  if (!m.hostPath.empty()) {
-    in.reset(std::fopen(m.hostPath.c_str(), "rb"));
-    if (!in) {
-      *error = m.hostPath + ": cannot be read";
-      return false;
-    }
-  }
-  z_stream zs;
-  std::memset(&zs, 0, sizeof zs);
-  if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    *error = "zlib cannot start deflating";
-    return false;
-  }
-  std::vector<uint8_t> inBuf(kChunk), outBuf(kChunk);
-  size_t memPos = 0;
-  *stored = 0;
-  *unpacked = 0;
-  bool ok = true;
-  int flush = Z_NO_FLUSH;
-  while (ok && flush != Z_FINISH) {
-    size_t n = 0;
-    if (in) {
-      n = std::fread(inBuf.data(), 1, inBuf.size(), in.get());
-      if (std::ferror(in.get())) {
-        *error = m.hostPath + ": read error";
-        ok = false;
-        break;
-      }
-      flush = std::feof(in.get()) ? Z_FINISH : Z_NO_FLUSH;
-      zs.next_in = inBuf.data();
-    } else {
-      n = std::min(kChunk, m.bytes.size() - memPos);
-      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m.bytes.data() + memPos));
-      memPos += n;
-      flush = memPos == m.bytes.size() ? Z_FINISH : Z_NO_FLUSH;
-    }
-    zs.avail_in = static_cast<uInt>(n);
-    *unpacked += n;
-    do {
-      zs.next_out = outBuf.data();
-      zs.avail_out = static_cast<uInt>(outBuf.size());
-      deflate(&zs, flush);
-      size_t produced = outBuf.size() - zs.avail_out;
-      if (!WriteAll(out, outBuf.data(), produced)) {
-        *error = "write error";
-        ok = false;
-        break;
-      }
-      *stored += produced;
-    } while (zs.avail_out == 0);
-  }
-  deflateEnd(&zs);
-  if (ok && (*unpacked > UINT32_MAX || *stored > UINT32_MAX)) {
-    *error = "member " + Quote(m.name) + " is larger than 4 GiB";
-    ok = false;
-  }
-  return ok;
 }
 
 std::string Utf16Le(const std::u16string& text) {
@@ -227,12 +165,17 @@ bool WritePack(const std::string& outPath, const std::vector<GroupSource>& group
   uint64_t position = bodyStart;
   uint64_t total = 0;
   uint64_t count = 0;
+  std::vector<const MemberSource*> order;
+  for (const auto& g : groups) {
+    for (const auto& m : g.members) order.push_back(&m);
+  }
+  ParallelDeflate deflater(order);
   for (size_t gi = 0; gi < groups.size(); ++gi) {
     index += open + groupNames[gi] + "\n";
     for (size_t mi = 0; mi < groups[gi].members.size(); ++mi) {
       uint64_t stored = 0, unpacked = 0;
       std::string why;
-      if (!DeflateMember(groups[gi].members[mi], out.get(), &stored, &unpacked, &why)) return fail(why);
+      if (!deflater.WriteNext(out.get(), &stored, &unpacked, &why)) return fail(why);
       if (position > UINT32_MAX) return fail("the pack is larger than 4 GiB");
       MemberFields f{static_cast<uint32_t>(stored), static_cast<uint32_t>(position), static_cast<uint32_t>(unpacked)};
       index += memberNames[gi][mi] + "\n" + EncodeMemberFields(f);

@@ -1,0 +1,185 @@
+// Building a kit: `kitpack auk` (and `aukinc`) of a tree of 1,000 text-like
+// files (about 205 MB) against `pigz -6 -r` of the same tree, repetitions
+// interleaved in one run; then, on one core and from memory, zlib's level 6
+// against libdeflate's levels 5 to 7 on a fifth of the files: the speed and
+// size that chose kitpack's compressor.
+//
+//   cmake --build build --target bench_kit_build kitpack && build/bin/bench_kit_build
+//
+// pigz runs on every core as kitpack does. It compresses each file beside
+// itself (-k keeps the file); each of its repetitions works on a fresh
+// hard-linked copy of the tree, made outside the timing, so that it writes
+// new files as kitpack does and deletes nothing. Without pigz on the PATH its
+// figure is skipped. The last line prints the throughputs, the size ratio and
+// the speed ratio kitpack / pigz.
+#include <benchmark/benchmark.h>
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace hu::bench;
+
+constexpr int kFiles = 1000;
+constexpr uint64_t kTreeBytes = 205'000'000;
+constexpr int kFolders = 20;
+constexpr int kSampleEvery = 5;
+
+struct Input {
+  fs::path dir;   // the scratch folder
+  fs::path tree;  // dir/tree
+  uint64_t bytes = 0;
+  std::vector<std::string> sample;  // every fifth file, for the level comparison
+  uint64_t sampleBytes = 0;
+  uint64_t kitpackSize = 0, pigzSize = 0;
+  std::map<std::string, uint64_t> levelSize;  // compressed bytes of the sample
+};
+Input* gIn = nullptr;
+
+void MakeTree(Input* in) {
+  std::mt19937 rng(205);
+  const uint64_t average = kTreeBytes / kFiles;
+  for (int i = 0; i < kFiles; ++i) {
+    const size_t size = static_cast<size_t>(average / 2 + rng() % average);
+    std::string data = TextLike(size, rng);
+    const fs::path path = in->tree / ("d" + std::to_string(i % kFolders)) / ("f" + std::to_string(i) + ".txt");
+    WriteFile(path, data);
+    in->bytes += size;
+    if (i % kSampleEvery == 0) {
+      in->sampleBytes += size;
+      in->sample.push_back(std::move(data));
+    }
+  }
+}
+
+void Kitpack(benchmark::State& state, const char* kind) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string out = (gIn->dir / FreshTarget(std::string("kit_") + kind)).string() + ".auk";
+    state.ResumeTiming();
+    if (Run({BinDir() + "/kitpack", kind, out, gIn->tree.string(), "--version", "V1.0.0"}, out + ".log") != 0) {
+      state.SkipWithError("kitpack failed");
+    }
+    gIn->kitpackSize = fs::file_size(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->bytes));
+}
+void BM_KitpackAuk(benchmark::State& state) { Kitpack(state, "auk"); }
+void BM_KitpackAukinc(benchmark::State& state) { Kitpack(state, "aukinc"); }
+
+void BM_Pigz6(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    const fs::path copy = gIn->dir / FreshTarget("pigz");
+    fs::copy(gIn->tree, copy, fs::copy_options::recursive | fs::copy_options::create_hard_links);
+    state.ResumeTiming();
+    if (Run({"pigz", "-6", "-k", "-f", "-r", copy.string()}, copy.string() + ".log") != 0) {
+      state.SkipWithError("pigz failed");
+    }
+    state.PauseTiming();
+    uint64_t size = 0;
+    for (const auto& e : fs::recursive_directory_iterator(copy)) {
+      if (e.path().extension() == ".gz") size += e.file_size();
+    }
+    gIn->pigzSize = size;
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->bytes));
+}
+
+// One core, from memory: each sample file as one gzip stream.
+void BM_Zlib6(benchmark::State& state) {
+  std::string out;
+  for (auto _ : state) {
+    uint64_t total = 0;
+    for (const auto& f : gIn->sample) {
+      uLongf n = compressBound(static_cast<uLong>(f.size())) + 32;
+      out.resize(n);
+      z_stream zs{};
+      deflateInit2(&zs, 6, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY);
+      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(f.data()));
+      zs.avail_in = static_cast<uInt>(f.size());
+      zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
+      zs.avail_out = static_cast<uInt>(out.size());
+      deflate(&zs, Z_FINISH);
+      total += zs.total_out;
+      deflateEnd(&zs);
+    }
+    gIn->levelSize["zlib 6"] = total;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->sampleBytes));
+}
+
+void BM_Libdeflate(benchmark::State& state) {
+  const int level = static_cast<int>(state.range(0));
+  libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+  std::string out;
+  for (auto _ : state) {
+    uint64_t total = 0;
+    for (const auto& f : gIn->sample) {
+      out.resize(libdeflate_gzip_compress_bound(c, f.size()));
+      total += libdeflate_gzip_compress(c, f.data(), f.size(), &out[0], out.size());
+    }
+    gIn->levelSize["libdeflate " + std::to_string(level)] = total;
+  }
+  libdeflate_free_compressor(c);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->sampleBytes));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TempDir temp("hu_kit_build");
+  if (!temp.ok()) return 1;
+  Input in;
+  in.dir = temp.path();
+  in.tree = in.dir / "tree";
+  MakeTree(&in);
+  gIn = &in;
+  const bool pigz = OnPath("pigz");
+  std::printf("input: %d files, %.1f MB; pigz %s\n", kFiles, in.bytes / 1e6, pigz ? "found" : "not found, skipped");
+
+  benchmark::RegisterBenchmark("BM_KitpackAuk", BM_KitpackAuk)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+  benchmark::RegisterBenchmark("BM_KitpackAukinc", BM_KitpackAukinc)
+      ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+  if (pigz) benchmark::RegisterBenchmark("BM_Pigz6", BM_Pigz6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+  benchmark::RegisterBenchmark("BM_Zlib6", BM_Zlib6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+  for (int level : {5, 6, 7}) {
+    benchmark::RegisterBenchmark(("BM_Libdeflate/" + std::to_string(level)).c_str(), BM_Libdeflate)
+        ->Arg(level)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+  }
+  std::map<std::string, double> medians = RunInterleaved(argc, argv, 5);
+
+  const double mb = in.bytes / 1e6, sampleMb = in.sampleBytes / 1e6;
+  std::printf("one core, %.1f MB from memory:", sampleMb);
+  std::printf(" zlib 6 %.1f MB/s size %.4f", sampleMb / medians["BM_Zlib6"], 1.0);
+  for (int level : {5, 6, 7}) {
+    const std::string name = "libdeflate " + std::to_string(level);
+    std::printf("; %s %.1f MB/s size %.4f", name.c_str(), sampleMb / medians["BM_Libdeflate/" + std::to_string(level)],
+                static_cast<double>(in.levelSize[name]) / static_cast<double>(in.levelSize["zlib 6"]));
+  }
+  std::printf(" (sizes relative to zlib 6)\n");
+  const double auk = medians["BM_KitpackAuk"], aukinc = medians["BM_KitpackAukinc"];
+  if (auk <= 0 || aukinc <= 0) return 1;
+  if (!pigz) {
+    std::printf("kitpack auk: %.1f MB/s, aukinc %.1f MB/s; pigz absent, no ratio\n", mb / auk, mb / aukinc);
+    return 0;
+  }
+  const double p = medians["BM_Pigz6"];
+  if (p <= 0) return 1;
+  std::printf("kitpack auk: %.1f MB/s (%.2f s), aukinc %.1f MB/s, pigz -6: %.1f MB/s (%.2f s); size kitpack/pigz %.4f "
+              "(target at most 1.01); speed kitpack/pigz: auk %.2f, aukinc %.2f (target at least 1.5)\n",
+              mb / auk, auk, mb / aukinc, mb / p, p, static_cast<double>(in.kitpackSize) / in.pigzSize, p / auk,
+              p / aukinc);
+  return 0;
+}

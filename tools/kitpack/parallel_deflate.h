@@ -1,0 +1,62 @@
+#pragma once
+// Pack members compressed on every core and written in their order.
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hu::kitpack {
+
+struct MemberSource;
+
+// zlib's level 6, as pigz -6: on application files libdeflate's level 6 was
+// faster but 4 % larger, and its levels of the same size slower than zlib
+// (docs/performance.md has the figures).
+constexpr int kDeflateLevel = 6;
+
+// One gzip stream of `data` at kDeflateLevel, appended to `gz`; false when
+// zlib fails.
+bool GzipWhole(const uint8_t* data, size_t length, std::string* gz);
+
+// Each member is an independent gzip stream, so workers compress members
+// whole, ahead of the writer, while the writer takes them in the order
+// given. Read-ahead stops at a few members and a byte budget, so a tree of
+// large files does not sit in memory at once (one member is held whole:
+// input and output).
+class ParallelDeflate {
+ public:
+  // `members` must outlive this object; `threads` 0 means one per core.
+  explicit ParallelDeflate(std::vector<const MemberSource*> members, unsigned threads = 0);
+  ~ParallelDeflate();
+  ParallelDeflate(const ParallelDeflate&) = delete;
+  ParallelDeflate& operator=(const ParallelDeflate&) = delete;
+
+  // Writes the next member's stream to `out`: its sizes in `stored` and
+  // `unpacked`, or false with the reason in `error`.
+  bool WriteNext(std::FILE* out, uint64_t* stored, uint64_t* unpacked, std::string* error);
+
+ private:
+  struct Slot {
+    bool ready = false;
+    std::string gz;
+    uint64_t unpacked = 0;
+    std::string error;
+  };
+  void Work();
+  bool Compress(const MemberSource& m, Slot* slot);
+
+  std::vector<const MemberSource*> members_;
+  std::vector<Slot> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t claimed_ = 0;    // members handed to a worker
+  size_t written_ = 0;    // members written out
+  uint64_t held_ = 0;     // bytes of finished streams not yet written
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace hu::kitpack
