@@ -224,6 +224,10 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
   // Left by an earlier completed update (the success flag is there): junk,
   // not worth a place in the backup.
   if (Exists(kAppOldDir) && Exists(kSuccessFlag)) PurgeTree(files_, clock_, kAppOldDir);
+  // App_old still there without a success flag: the folder in App is an
+  // interrupted unpack and App_old the application to keep; the second
+  // phase starts again after the reboot.
+  if (Exists(kAppOldDir) && !Exists(kSuccessFlag) && PurgeTree(files_, clock_, kAppDir)) return Outcome::kRenamed;
   if (Exists(kSuccessFlag) && Exists(PackListFile())) {
     StepPanel& panel = view_.Panel();
     panel.AppendLine("Back up APP now...", StepPanel::kBlack, true, false, false);
@@ -259,9 +263,6 @@ CAppUpdater::Outcome CAppUpdater::PhaseOne(const PackSlot& slot, bool loosePack,
       return Outcome::kStuck;
     }
   }
-  // App_old still there without a success flag: the folder in App is an
-  // interrupted unpack and App_old the application to keep.
-  if (Exists(kAppOldDir) && !Exists(kSuccessFlag) && PurgeTree(files_, clock_, kAppDir)) return Outcome::kRenamed;
   if (Exists(kAppOldDir) || !files_.MoveFile(kAppDir, kAppOldDir)) {
     Trace(" MoveFile  Update_KitPath =%s Update_KitPath_OLD = %s failed!! errcode = %d \r\n", kAppDir, kAppOldDir,
           static_cast<int>(Exists(kAppOldDir) ? ERROR_ALREADY_EXISTS : GetLastError()));

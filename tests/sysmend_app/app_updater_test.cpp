@@ -288,6 +288,13 @@ TEST_F(AppUpdaterTest, NoRoomBesideTheOldApplicationStopsBeforePhaseOne) {
   EXPECT_EQ(files.FileBytes("\\Dravik\\$KVR$\\App\\Appvisor.exe"), "old app");
   EXPECT_FALSE(files.Exists(CAppUpdater::kAppOldDir));
   EXPECT_TRUE(trace.Contains("CheckDiskRoom::disk is not enough"));
+
+  // An unpack cut short beside the old application is redone, not judged for room.
+  files.MakeDirs(CAppUpdater::kAppOldDir);
+  files.PutFile("\\Dravik\\$KVR$\\App_old\\Appvisor.exe", "old app");
+  files.PutFile("\\Dravik\\$KVR$\\App\\half.dll", "partial");
+  EXPECT_EQ(updater.Run(slot, false, {}), CAppUpdater::Outcome::kRenamed);
+  EXPECT_FALSE(files.Exists(CAppUpdater::kAppDir));
 }
 
 }  // namespace
