@@ -1,6 +1,17 @@
 #include "common/platform/file_tree.h"
 
+#include "common/platform/errors.h"
+
 namespace hu {
+
+bool SnapshotFindHandle::Next(FindData* out) {
+  if (next_ >= entries_.size()) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return false;
+  }
+  *out = entries_[next_++];
+  return true;
+}
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
   if (dir.empty()) return "\\" + name;

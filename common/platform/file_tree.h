@@ -1,9 +1,22 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "common/platform/files.h"
 
 namespace hu {
+
+// An enumeration over a listing taken at FindFirst: its first entry went out
+// with FindFirst, Next gives the rest, then ERROR_NO_MORE_FILES.
+class SnapshotFindHandle : public FindHandle {
+ public:
+  explicit SnapshotFindHandle(std::vector<FindData> entries) : entries_(std::move(entries)) {}
+  bool Next(FindData* out) override;
+
+ private:
+  std::vector<FindData> entries_;
+  size_t next_ = 1;
+};
 
 // `dir` and `name` joined by one backslash.
 std::string JoinPath(const std::string& dir, const std::string& name);

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "common/platform/errors.h"
+#include "common/platform/file_tree.h"
 #include "common/platform/text.h"
 
 namespace hu::kitpack {
@@ -58,24 +59,6 @@ class HostReadFile : public File {
 
  private:
   int fd_;
-};
-
-// The entries of a listing made in advance.
-class ListFindHandle : public FindHandle {
- public:
-  explicit ListFindHandle(std::vector<FindData> entries) : entries_(std::move(entries)) {}
-  bool Next(FindData* out) override {
-    if (next_ >= entries_.size()) {
-      SetLastError(ERROR_NO_MORE_FILES);
-      return false;
-    }
-    *out = entries_[next_++];
-    return true;
-  }
-
- private:
-  std::vector<FindData> entries_;
-  size_t next_ = 1;  // the first entry went to FindFirst
 };
 
 }  // namespace
@@ -167,7 +150,7 @@ std::unique_ptr<FindHandle> PinnedFiles::FindFirst(const std::string& pattern, F
       return nullptr;
     }
     *first = entries.front();
-    return std::make_unique<ListFindHandle>(std::move(entries));
+    return std::make_unique<SnapshotFindHandle>(std::move(entries));
   }
   if (inner_ == nullptr || IsHidden(folder)) {
     SetLastError(ERROR_PATH_NOT_FOUND);

@@ -295,20 +295,6 @@ class HostFile : public File {
   std::string path_;
 };
 
-class HostFindHandle : public FindHandle {
- public:
-  explicit HostFindHandle(std::vector<FindData> entries) : entries_(std::move(entries)) {}
-  bool Next(FindData* out) override {
-    if (next_ >= entries_.size()) return Fail(ERROR_NO_MORE_FILES);
-    *out = entries_[next_++];
-    return true;
-  }
-
- private:
-  std::vector<FindData> entries_;
-  size_t next_ = 1;  // the first entry went to FindFirst
-};
-
 }  // namespace
 
 HostFiles::HostFiles(const std::string& hostRoot, const HostFilesOptions& options)
@@ -698,7 +684,7 @@ std::unique_ptr<FindHandle> HostFiles::FindFirst(const std::string& pattern, Fin
   for (Listed& l : listed) entries.push_back(std::move(l.fd));
   *first = entries.front();
   SetLastError(ERROR_SUCCESS);
-  return std::make_unique<HostFindHandle>(std::move(entries));
+  return std::make_unique<SnapshotFindHandle>(std::move(entries));
 }
 
 bool HostFiles::CreateDirectory(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/platform/errors.h"
+#include "common/platform/file_tree.h"
 #include "common/platform/text.h"
 
 namespace hu {
@@ -274,23 +275,6 @@ class MemFile : public File {
   uint64_t pos_ = 0;
 };
 
-class MemFindHandle : public FindHandle {
- public:
-  explicit MemFindHandle(std::vector<FindData> entries) : entries_(std::move(entries)) {}
-  bool Next(FindData* out) override {
-    if (next_ >= entries_.size()) {
-      SetLastError(ERROR_NO_MORE_FILES);
-      return false;
-    }
-    *out = entries_[next_++];
-    return true;
-  }
-
- private:
-  std::vector<FindData> entries_;
-  size_t next_ = 1;  // the first entry went out with FindFirst
-};
-
 FindData DataOf(const MemFiles::Node& n) {
   FindData d;
   d.name = n.name;
@@ -381,7 +365,7 @@ std::unique_ptr<FindHandle> MemFiles::FindFirst(const std::string& pattern, Find
   }
   if (first) *first = entries.front();
   SetLastError(ERROR_SUCCESS);
-  return std::make_unique<MemFindHandle>(std::move(entries));
+  return std::make_unique<SnapshotFindHandle>(std::move(entries));
 }
 
 bool MemFiles::CreateDirectory(const std::string& path) {
