@@ -10,10 +10,11 @@
 // The application has 5,000 text-like files in 50 folders, 256 MiB (the old
 // and the new one alike). HU_TIME_SCALE makes every pause of the written
 // behaviour 0 (5 ms a file, the seconds before a reboot or a start). Each
-// repetition works on a fresh copy of a unit made at start (copied and
-// synced outside the timing), nothing else is deleted before the end (see
-// FreshTarget) and a run after one that deleted files waits a minute first
-// (see WaitQuiet): the bench takes about 10 minutes. The product's time
+// repetition of every side works on a fresh copy of a unit made at start,
+// copied into a RunArea of its own and written back outside the timing. On a
+// fresh file system for each the bench takes about 3 minutes; on the shared
+// disk nothing is deleted before the end (see FreshTarget) and a run after
+// one that deleted files waits a minute first (see WaitQuiet): about 10. The product's time
 // also holds two process starts and the kit search, which the floor has not. A second reference adds to the floor
 // the deletions the update makes (the old application before the unpack,
 // the backups after it). The last line prints the medians and the ratios.
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -121,19 +123,40 @@ bool ReadBodies(Input* in) {
   return !in->bodies.empty();
 }
 
+// Room for the unit, both backups, the old application and the new one.
+constexpr uint64_t kAreaBytes = 3ull << 30;
+
+// A fresh copy of the unit in a RunArea of its own, made and written back
+// outside the timing; empty when it could not be made.
+fs::path PrepareUnit(benchmark::State& state, std::unique_ptr<RunArea>* area, const char* prefix) {
+  *area = std::make_unique<RunArea>(gIn->dir.string(), prefix, kAreaBytes);
+  const fs::path unit = fs::path((*area)->path()) / "unit";
+  if ((*area)->path().empty() || !Cp(gIn->templ, unit)) {
+    gIn->failed = true;
+    state.SkipWithError("could not copy the unit");
+    return {};
+  }
+  WaitQuiet();
+  return unit;
+}
+
+// After a run that deleted files on the shared disk, the next waits (see WaitQuiet).
+void Ended(std::unique_ptr<RunArea>* area, bool deleted) {
+  ::sync();
+  if (deleted && !(*area)->fresh()) gQuietAt = std::chrono::steady_clock::now() + kDeletionsFade;
+  area->reset();
+}
+
 void BM_ProductUpdate(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    const fs::path unit = gIn->dir / FreshTarget("unit");
-    const bool copied = Cp(gIn->templ, unit);
-    WaitQuiet();
-    state.ResumeTiming();
+    std::unique_ptr<RunArea> area;
+    const fs::path unit = PrepareUnit(state, &area, "unit");
     const std::string log = unit.string() + ".log";
-    const int rc = copied ? Run({BinDir() + "/unitctl", "boot", unit.string(), "--", BinDir() + "/sysmend", "auto"}, log)
-                          : -1;
+    state.ResumeTiming();
+    if (unit.empty()) break;
+    const int rc = Run({BinDir() + "/unitctl", "boot", unit.string(), "--", BinDir() + "/sysmend", "auto"}, log);
     state.PauseTiming();
-    ::sync();
-    gQuietAt = std::chrono::steady_clock::now() + kDeletionsFade;
     const std::string out = ReadFile(log);
     if (rc != 0 || out.find("App updated OK ! ") == std::string::npos ||
         ReadFile(unit / "fs/Dravik/$KVR$/App/Appvisor.exe") != ReadFile(gIn->tree / "Appvisor.exe")) {
@@ -141,52 +164,63 @@ void BM_ProductUpdate(benchmark::State& state) {
       gIn->failed = true;
       state.SkipWithError("update failed");
     }
+    Ended(&area, true);
     state.ResumeTiming();
   }
+}
+
+// cp -a of the two partitions the update backs up, and plain zlib extracting
+// the pack from the card, on the same fresh copy of the unit.
+bool CopyAndExtract(const fs::path& unit) {
+  const fs::path card = unit / "fs";
+  return Cp(card / "Dravik", unit / "Dravik_BK") && Cp(card / "NandFlash", unit / "Nandflash_BK") &&
+         ZlibExtract((card / "StorageCard/UpdateKitM/app.auk").string(), gIn->bodies, (unit / "App").string());
 }
 
 void BM_FloorCpAndZlib(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    const fs::path out = gIn->dir / FreshTarget("floor");
-    fs::create_directories(out);
-    WaitQuiet();
+    std::unique_ptr<RunArea> area;
+    const fs::path unit = PrepareUnit(state, &area, "floor");
     state.ResumeTiming();
-    const bool ok = Cp(gIn->templ / "fs/Dravik", out / "Dravik_BK") && Cp(gIn->templ / "fs/NandFlash", out / "Nandflash_BK") &&
-                    ZlibExtract(gIn->pack.string(), gIn->bodies, (out / "App").string());
-    if (!ok) {
+    if (unit.empty()) break;
+    if (!CopyAndExtract(unit)) {
       gIn->failed = true;
       state.SkipWithError("floor failed");
     }
+    state.PauseTiming();
+    Ended(&area, false);
+    state.ResumeTiming();
   }
 }
 
 // The floor plus the deletions the written behaviour makes: the old
-// application before the unpack (made outside the timing) and both backups
-// at the end. On ext4 a file made soon after many were deleted costs a scan
-// past their inodes, so the order of the deletion matters as much as its size.
+// application before the unpack and both backups at the end. On ext4 without
+// a journal a file made soon after many were deleted costs a scan past their
+// inodes, so the order of the deletion matters as much as its size.
 void BM_FloorWithItsDeletions(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    const fs::path out = gIn->dir / FreshTarget("deleting");
-    fs::create_directories(out);
-    bool ok = Cp(gIn->templ / "fs/Dravik/$KVR$/App", out / "App_old");
-    WaitQuiet();
+    std::unique_ptr<RunArea> area;
+    const fs::path unit = PrepareUnit(state, &area, "deleting");
+    const fs::path card = unit / "fs";
     state.ResumeTiming();
-    ok = ok && Cp(gIn->templ / "fs/Dravik", out / "Dravik_BK") && Cp(gIn->templ / "fs/NandFlash", out / "Nandflash_BK");
+    if (unit.empty()) break;
+    bool ok = Cp(card / "Dravik", unit / "Dravik_BK") && Cp(card / "NandFlash", unit / "Nandflash_BK");
     std::error_code ec;
-    fs::remove_all(out / "App_old", ec);
-    ok = ok && !ec && ZlibExtract(gIn->pack.string(), gIn->bodies, (out / "App").string());
-    fs::remove_all(out / "Dravik_BK", ec);
-    fs::remove_all(out / "Nandflash_BK", ec);
-    state.PauseTiming();
-    ::sync();
-    gQuietAt = std::chrono::steady_clock::now() + kDeletionsFade;
-    state.ResumeTiming();
+    fs::remove_all(card / "Dravik/$KVR$/App", ec);
+    ok = ok && !ec &&
+         ZlibExtract((card / "StorageCard/UpdateKitM/app.auk").string(), gIn->bodies,
+                     (card / "Dravik/$KVR$/App").string());
+    fs::remove_all(unit / "Dravik_BK", ec);
+    fs::remove_all(unit / "Nandflash_BK", ec);
     if (!ok || ec) {
       gIn->failed = true;
       state.SkipWithError("floor with deletions failed");
     }
+    state.PauseTiming();
+    Ended(&area, true);
+    state.ResumeTiming();
   }
 }
 
@@ -221,5 +255,6 @@ int main(int argc, char** argv) {
   std::printf("whole update: %.2f s, floor cp -a + zlib: %.2f s, the same with the update's deletions: %.2f s; "
               "ratio update/floor: %.2f (target at most 1.3), update/floor with deletions: %.2f\n",
               product, floor, deleting, product / floor, product / deleting);
+  std::printf("written on %s\n", RunAreaKind().c_str());
   return 0;
 }

@@ -5,7 +5,8 @@
 //   cmake --build build --target bench_backup_copy && build/bin/bench_backup_copy
 //
 // The tree (5,000 files of 0.5 to 16 KiB in 50 folders, about 40 MiB) is made
-// at start under /tmp and removed at the end. The copy pauses 5 ms a file on
+// at start under /tmp and removed at the end; each copy goes to a RunArea of
+// its own (a fresh file system where the machine allows). The copy pauses 5 ms a file on
 // the device; here the clock's time scale makes that pause 0, as a unit with
 // a tiny time scale would. The last line prints the median times and the
 // ratio cp / product (above 1: the product is faster).
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,15 +67,22 @@ Tree MakeTree(const std::string& root) {
   return tree;
 }
 
+// 40 MiB of files, with room to spare.
+constexpr uint64_t kAreaBytes = 512ull << 20;
+
 void BM_ProductBackup(benchmark::State& state) {
   hu::HostFiles files(gTree->root.string());
   hu::HostClock clock(kNoPauseScale);
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string target = hu::bench::FreshTarget("\\bk");
+    auto area = std::make_unique<hu::bench::RunArea>(gTree->root.string(), "bk", kAreaBytes);
+    if (area->path().empty()) state.SkipWithError("no output folder");
     state.ResumeTiming();
-    hu::CBackUpDir backup(files, clock, "\\src", target);
+    hu::CBackUpDir backup(files, clock, "\\src", "\\" + area->name() + "\\copy");
     if (backup.Backup() != static_cast<uint32_t>(gTree->files)) state.SkipWithError("Backup did not copy every file");
+    state.PauseTiming();
+    area.reset();
+    state.ResumeTiming();
   }
 }
 
@@ -82,9 +91,13 @@ void BM_CpRecursive(benchmark::State& state) {
   const std::string log = (gTree->root.parent_path() / "cp.out").string();
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string to = hu::bench::FreshTarget((gTree->root / "cp").string());
+    auto area = std::make_unique<hu::bench::RunArea>(gTree->root.string(), "cp", kAreaBytes);
+    if (area->path().empty()) state.SkipWithError("no output folder");
     state.ResumeTiming();
-    if (hu::bench::Run({"cp", "-r", from, to}, log) != 0) state.SkipWithError("cp -r failed");
+    if (hu::bench::Run({"cp", "-r", from, area->path() + "/copy"}, log) != 0) state.SkipWithError("cp -r failed");
+    state.PauseTiming();
+    area.reset();
+    state.ResumeTiming();
   }
 }
 
@@ -103,6 +116,7 @@ int main(int argc, char** argv) {
   std::map<std::string, double> medians = hu::bench::RunInterleaved(argc, argv, 7);
   const double product = medians["BM_ProductBackup"], cp = medians["BM_CpRecursive"];
   if (product <= 0 || cp <= 0) return 1;
+  std::printf("written on %s\n", hu::bench::RunAreaKind().c_str());
   std::printf("product Backup: %.0f ms, cp -r: %.0f ms, ratio cp/product: %.2f (target at least 0.8)\n",
               product * 1000, cp * 1000, cp / product);
   return 0;

@@ -26,6 +26,64 @@ std::string FreshTarget(const std::string& prefix) {
   return prefix + std::to_string(++runs);
 }
 
+namespace {
+
+// Whether repetitions may get file systems of their own; cleared by the first
+// that cannot be made, so that every repetition of a run writes on the same kind.
+bool gFreshAllowed = [] {
+  const char* setting = std::getenv("HU_BENCH_FS");
+  return ::geteuid() == 0 && !(setting != nullptr && std::string(setting) == "shared") && OnPath("mkfs.ext4") &&
+         OnPath("mount") && std::filesystem::is_directory("/dev/shm");
+}();
+bool gFreshUsed = false;
+
+}  // namespace
+
+RunArea::RunArea(const std::string& parent, const std::string& prefix, uint64_t bytes) {
+  name_ = FreshTarget(prefix);
+  const std::string folder = parent + "/" + name_;
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) return;
+  if (gFreshAllowed) {
+    const std::string image = "/dev/shm/hu_bench_" + std::to_string(::getpid()) + "_" + name_ + ".img";
+    std::filesystem::remove(image, ec);
+    // Sparse: the image takes memory only for what is written.
+    const bool made = std::ofstream(image).good() && ::truncate(image.c_str(), static_cast<off_t>(bytes)) == 0 &&
+                      Run({"mkfs.ext4", "-q", "-F", image}, "/dev/null") == 0 &&
+                      Run({"mount", "-o", "loop", image, folder}, "/dev/null") == 0;
+    if (made) {
+      image_ = image;
+      gFreshUsed = true;
+    } else {
+      std::filesystem::remove(image, ec);
+      if (!gFreshUsed) {
+        std::fprintf(stderr, "no fresh file system could be made (mkfs.ext4 or a loop mount failed): "
+                             "the repetitions write on the shared disk\n");
+        gFreshAllowed = false;
+      } else {
+        return;  // a run must not mix the two kinds
+      }
+    }
+  }
+  path_ = folder;
+  ::sync();
+}
+
+RunArea::~RunArea() {
+  if (image_.empty()) return;
+  const std::string& folder = path_;
+  if (!folder.empty() && Run({"umount", folder}, "/dev/null") != 0) Run({"umount", "-l", folder}, "/dev/null");
+  std::error_code ec;
+  std::filesystem::remove(image_, ec);
+  if (!folder.empty()) std::filesystem::remove(folder, ec);
+}
+
+std::string RunAreaKind() {
+  if (gFreshUsed) return "a fresh ext4 (with its journal) in /dev/shm for every repetition";
+  return gFreshAllowed ? "not yet decided" : "the shared disk, a fresh folder for every repetition";
+}
+
 std::string TextLike(size_t size, std::mt19937& rng) {
   static const char* const words[] = {"update ", "kit ", "member ", "\\dravik\\", "$KVR$ ", "0x1F8B ", "Appvisor ",
                                       "partition\r\n"};

@@ -22,6 +22,33 @@ using scratch::WriteFile;
 // A fresh folder under /tmp, removed with everything in it at the end.
 using TempDir = scratch::ScratchDir;
 
+// Where one repetition writes: a file system of its own, fresh for it, when
+// the machine allows one (root, mkfs.ext4 and a loop device), else a folder
+// of its own on the shared disk. The fresh one is ext4 as mkfs.ext4 makes it
+// (its journal included) in a sparse image under /dev/shm, mounted at
+// PARENT/PREFIXn: each repetition starts on an empty file system, so neither
+// side pays for the disk's state (other programs' deletions and write-back,
+// ext4's scan past recently freed inodes without a journal). HU_BENCH_FS=shared
+// keeps every repetition on the shared disk, as FreshTarget does.
+class RunArea {
+ public:
+  RunArea(const std::string& parent, const std::string& prefix, uint64_t bytes);
+  // Unmounts and removes the image; a shared folder stays until the end.
+  ~RunArea();
+  RunArea(const RunArea&) = delete;
+  RunArea& operator=(const RunArea&) = delete;
+  // The folder to write new names in; empty when it could not be made.
+  const std::string& path() const { return path_; }
+  // The folder's name in PARENT ("out3").
+  const std::string& name() const { return name_; }
+  bool fresh() const { return !image_.empty(); }
+
+ private:
+  std::string path_, name_, image_;
+};
+// What the repetitions write on, for the figures' record.
+std::string RunAreaKind();
+
 // PREFIX with a number no earlier call gave, after a `sync`. Runs that write
 // trees each write into a folder of their own and nothing is deleted until
 // the end: ext4 scans past inodes freed in the last minute when it allocates

@@ -7,9 +7,9 @@
 //   cmake --build build --target bench_kit_build kitpack && build/bin/bench_kit_build
 //
 // pigz runs on every core as kitpack does. It compresses each file beside
-// itself (-k keeps the file); each of its repetitions works on a fresh
-// hard-linked copy of the tree, made outside the timing, so that it writes
-// new files as kitpack does and deletes nothing. Without pigz on the PATH its
+// itself (-k keeps the file). Each repetition of either side works on a fresh
+// copy of the tree in a RunArea of its own (a fresh file system where the
+// machine allows), made outside the timing. Without pigz on the PATH its
 // figure is skipped. The last line prints the throughputs, the size ratio and
 // the speed ratio kitpack / pigz.
 #include <benchmark/benchmark.h>
@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,15 +63,36 @@ void MakeTree(Input* in) {
   }
 }
 
+// The tree twice over (pigz writes beside it), with room to spare.
+constexpr uint64_t kAreaBytes = 1ull << 30;
+
+// Each side packs a fresh copy of the tree in a RunArea of its own, made and
+// written back outside the timing, so that both read and write alike.
+std::unique_ptr<RunArea> CopyTree(benchmark::State& state, const char* prefix, fs::path* copy) {
+  auto area = std::make_unique<RunArea>(gIn->dir.string(), prefix, kAreaBytes);
+  *copy = fs::path(area->path()) / "tree";
+  if (area->path().empty() || Run({"cp", "-a", gIn->tree.string(), copy->string()}, "/dev/null") != 0) {
+    state.SkipWithError("could not copy the tree");
+  }
+  ::sync();
+  return area;
+}
+
 void Kitpack(benchmark::State& state, const char* kind) {
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string out = (gIn->dir / FreshTarget(std::string("kit_") + kind)).string() + ".auk";
+    fs::path tree;
+    auto area = CopyTree(state, (std::string("kit_") + kind).c_str(), &tree);
+    const std::string out = area->path() + "/kit.auk";
     state.ResumeTiming();
-    if (Run({BinDir() + "/kitpack", kind, out, gIn->tree.string(), "--version", "V1.0.0"}, out + ".log") != 0) {
+    if (Run({BinDir() + "/kitpack", kind, out, tree.string(), "--version", "V1.0.0"}, out + ".log") != 0) {
       state.SkipWithError("kitpack failed");
     }
-    gIn->kitpackSize = fs::file_size(out);
+    state.PauseTiming();
+    std::error_code ec;
+    gIn->kitpackSize = fs::file_size(out, ec);
+    area.reset();
+    state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->bytes));
 }
@@ -80,10 +102,10 @@ void BM_KitpackAukinc(benchmark::State& state) { Kitpack(state, "aukinc"); }
 void BM_Pigz6(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    const fs::path copy = gIn->dir / FreshTarget("pigz");
-    fs::copy(gIn->tree, copy, fs::copy_options::recursive | fs::copy_options::create_hard_links);
+    fs::path copy;
+    auto area = CopyTree(state, "pigz", &copy);
     state.ResumeTiming();
-    if (Run({"pigz", "-6", "-k", "-f", "-r", copy.string()}, copy.string() + ".log") != 0) {
+    if (Run({"pigz", "-6", "-k", "-f", "-r", copy.string()}, area->path() + "/pigz.log") != 0) {
       state.SkipWithError("pigz failed");
     }
     state.PauseTiming();
@@ -92,6 +114,7 @@ void BM_Pigz6(benchmark::State& state) {
       if (e.path().extension() == ".gz") size += e.file_size();
     }
     gIn->pigzSize = size;
+    area.reset();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->bytes));
@@ -181,5 +204,6 @@ int main(int argc, char** argv) {
               "(target at most 1.01); speed kitpack/pigz: auk %.2f, aukinc %.2f (target at least 1.5)\n",
               mb / auk, auk, mb / aukinc, mb / p, p, static_cast<double>(in.kitpackSize) / in.pigzSize, p / auk,
               p / aukinc);
+  std::printf("written on %s\n", RunAreaKind().c_str());
   return 0;
 }

@@ -5,7 +5,8 @@
 //   cmake --build build --target bench_pack_extract && build/bin/bench_pack_extract
 //
 // The input (2,000 members, about 50 MiB unpacked) is made at start in a
-// temporary folder under /tmp and removed at the end. DoUnzipPack itself never
+// temporary folder under /tmp and removed at the end; each repetition writes
+// into a RunArea of its own (a fresh file system where the machine allows). DoUnzipPack itself never
 // pauses (the 5 ms pauses belong to the directory walks), so no clock enters
 // the measurement. The last line prints both median throughputs and their ratio.
 #include <benchmark/benchmark.h>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -129,23 +131,23 @@ Input MakeInput() {
   return in;
 }
 
-// A folder of its own for each run (see FreshTarget), made outside the timing.
-std::string FreshOutput(const char* name) {
-  const std::string folder = hu::bench::FreshTarget(name);
-  fs::create_directories(gInput->dir / folder);
-  return folder;
-}
+// Output for 50 MiB of files, with room to spare.
+constexpr uint64_t kAreaBytes = 512ull << 20;
 
 void BM_ProductDoUnzipPack(benchmark::State& state) {
   hu::PassthroughCodePage codePage;
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string out = FreshOutput("out_product");
+    auto area = std::make_unique<hu::bench::RunArea>(gInput->dir.string(), "out_product", kAreaBytes);
+    if (area->path().empty()) state.SkipWithError("no output folder");
     state.ResumeTiming();
     hu::HostFiles files(gInput->dir.string());
     hu::CPackUnzip unzip(files, codePage, "\\bench.auk");
-    uint32_t result = unzip.DoUnzipPack("\\" + out);
+    uint32_t result = unzip.DoUnzipPack("\\" + area->name());
     if (result != 0) state.SkipWithError("DoUnzipPack failed");
+    state.PauseTiming();
+    area.reset();
+    state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gInput->totalUnpacked));
 }
@@ -156,9 +158,13 @@ void BM_PlainZlib(benchmark::State& state) {
   for (const auto& m : gInput->members) bodies.push_back({m.relPath, m.offset, m.stored});
   for (auto _ : state) {
     state.PauseTiming();
-    const fs::path out = gInput->dir / FreshOutput("out_zlib");
+    auto area = std::make_unique<hu::bench::RunArea>(gInput->dir.string(), "out_zlib", kAreaBytes);
+    if (area->path().empty()) state.SkipWithError("no output folder");
     state.ResumeTiming();
-    if (!hu::bench::ZlibExtract(gInput->pack.string(), bodies, out.string())) state.SkipWithError("zlib extraction failed");
+    if (!hu::bench::ZlibExtract(gInput->pack.string(), bodies, area->path())) state.SkipWithError("zlib extraction failed");
+    state.PauseTiming();
+    area.reset();
+    state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gInput->totalUnpacked));
 }
@@ -178,6 +184,7 @@ int main(int argc, char** argv) {
   fs::remove_all(input.dir);
   if (product <= 0 || zlib <= 0) return 1;
   const double mib = input.totalUnpacked / 1048576.0;
+  std::printf("written on %s\n", hu::bench::RunAreaKind().c_str());
   std::printf("product DoUnzipPack: %.1f MiB/s, plain zlib: %.1f MiB/s, ratio product/zlib: %.2f (target at least 1.5)\n",
               mib / product, mib / zlib, zlib / product);
   return 0;
