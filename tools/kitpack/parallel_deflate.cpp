@@ -1,5 +1,6 @@
 #include "tools/kitpack/parallel_deflate.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,20 +18,34 @@ constexpr size_t kAhead = 8;
 constexpr uint64_t kHeldBudget = 128ull << 20;
 constexpr size_t kBlock = 1 << 20;
 
-// One member's gzip stream, fed piece by piece and appended to `gz`, so that
-// neither a long file nor a bound-sized output buffer is held whole.
+// Members' gzip streams, one after the other, each fed piece by piece and
+// appended to `gz`, so that neither a long file nor a bound-sized output
+// buffer is held whole. One per worker: zlib's state is reset between
+// members, not made again. The stream is raw deflate framed here, with the
+// header zlib writes for this level (no name, no time, Unix) and a CRC-32
+// from libdeflate, which is several times faster than zlib's.
 class Gzip {
  public:
-  Gzip() { ok_ = deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+  Gzip() { ok_ = deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
   ~Gzip() {
     if (ok_) deflateEnd(&zs_);
   }
   Gzip(const Gzip&) = delete;
   Gzip& operator=(const Gzip&) = delete;
 
+  void Start(std::string* gz) {
+    static const char kHeader[10] = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, 3};
+    gz->append(kHeader, sizeof kHeader);
+    crc_ = 0;
+    length_ = 0;
+    ok_ = ok_ && deflateReset(&zs_) == Z_OK;
+  }
+
   // At most kBlock bytes a call; `last` ends the stream.
   bool Feed(const uint8_t* data, size_t length, bool last, std::string* gz) {
     if (!ok_) return false;
+    crc_ = libdeflate_crc32(crc_, data, length);
+    length_ += length;
     zs_.next_in = const_cast<Bytef*>(data);
     zs_.avail_in = static_cast<uInt>(length);
     int rc = Z_OK;
@@ -40,26 +55,47 @@ class Gzip {
       rc = deflate(&zs_, last ? Z_FINISH : Z_NO_FLUSH);
       gz->append(reinterpret_cast<const char*>(out_), sizeof out_ - zs_.avail_out);
     } while (zs_.avail_out == 0 || (last && rc == Z_OK));
-    return last ? rc == Z_STREAM_END : rc != Z_STREAM_ERROR;
+    if (!last) return rc != Z_STREAM_ERROR;
+    if (rc != Z_STREAM_END) return false;
+    char trailer[8];
+    for (int i = 0; i < 4; ++i) {
+      trailer[i] = static_cast<char>(crc_ >> (8 * i));
+      trailer[4 + i] = static_cast<char>(static_cast<uint32_t>(length_) >> (8 * i));
+    }
+    gz->append(trailer, sizeof trailer);
+    return true;
   }
 
  private:
   z_stream zs_{};
   bool ok_ = false;
+  uint32_t crc_ = 0;
+  uint64_t length_ = 0;
   uint8_t out_[256 * 1024];
 };
 
-}  // namespace
-
-bool GzipWhole(const uint8_t* data, size_t length, std::string* gz) {
-  auto zip = std::make_unique<Gzip>();
+bool GzipPieces(Gzip& zip, const uint8_t* data, size_t length, std::string* gz) {
+  zip.Start(gz);
   do {
     const size_t piece = std::min(length, kBlock);
-    if (!zip->Feed(data, piece, piece == length, gz)) return false;
+    if (!zip.Feed(data, piece, piece == length, gz)) return false;
     data += piece;
     length -= piece;
   } while (length > 0);
   return true;
+}
+
+}  // namespace
+
+// What a worker keeps from member to member.
+struct WorkerState {
+  Gzip zip;
+  std::unique_ptr<uint8_t[]> block{new uint8_t[kBlock]};  // not zero-filled: every byte is read into first
+};
+
+bool GzipWhole(const uint8_t* data, size_t length, std::string* gz) {
+  auto zip = std::make_unique<Gzip>();
+  return GzipPieces(*zip, data, length, gz);
 }
 
 ParallelDeflate::ParallelDeflate(std::vector<const MemberSource*> members, unsigned threads)
@@ -78,10 +114,10 @@ ParallelDeflate::~ParallelDeflate() {
   for (auto& w : workers_) w.join();
 }
 
-bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot) {
+bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot, WorkerState& w) {
   if (m.hostPath.empty()) {
     slot->unpacked = m.bytes.size();
-    if (GzipWhole(reinterpret_cast<const uint8_t*>(m.bytes.data()), m.bytes.size(), &slot->gz)) return true;
+    if (GzipPieces(w.zip, reinterpret_cast<const uint8_t*>(m.bytes.data()), m.bytes.size(), &slot->gz)) return true;
     slot->error = "zlib cannot compress";
     return false;
   }
@@ -90,27 +126,29 @@ bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot) {
     slot->error = m.hostPath + ": cannot be read";
     return false;
   }
-  auto zip = std::make_unique<Gzip>();
-  std::vector<uint8_t> block(kBlock);
+  // Whole blocks go to the compressor unbuffered by stdio.
+  std::setvbuf(in.get(), nullptr, _IONBF, 0);
+  w.zip.Start(&slot->gz);
   // Read to the end, not to a size taken before: a file that changes
   // meanwhile is packed as read.
   size_t n = 0;
   do {
-    n = std::fread(block.data(), 1, block.size(), in.get());
+    n = std::fread(w.block.get(), 1, kBlock, in.get());
     if (std::ferror(in.get())) {
       slot->error = m.hostPath + ": read error";
       return false;
     }
     slot->unpacked += n;
-    if (!zip->Feed(block.data(), n, n < block.size(), &slot->gz)) {
+    if (!w.zip.Feed(w.block.get(), n, n < kBlock, &slot->gz)) {
       slot->error = "zlib cannot compress";
       return false;
     }
-  } while (n == block.size());
+  } while (n == kBlock);
   return true;
 }
 
 void ParallelDeflate::Work() {
+  auto state = std::make_unique<WorkerState>();
   for (;;) {
     size_t i = 0;
     {
@@ -124,7 +162,7 @@ void ParallelDeflate::Work() {
       i = claimed_++;
     }
     Slot done;
-    Compress(*members_[i], &done);
+    Compress(*members_[i], &done, *state);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       held_ += done.gz.size();

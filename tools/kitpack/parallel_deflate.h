@@ -11,6 +11,7 @@
 namespace hu::kitpack {
 
 struct MemberSource;
+struct WorkerState;
 
 // zlib's level 6, as pigz -6: on application files libdeflate's level 6 was
 // faster but 4 % larger, and its levels of the same size slower than zlib
@@ -46,7 +47,7 @@ class ParallelDeflate {
     std::string error;
   };
   void Work();
-  bool Compress(const MemberSource& m, Slot* slot);
+  bool Compress(const MemberSource& m, Slot* slot, WorkerState& w);
 
   std::vector<const MemberSource*> members_;
   std::vector<Slot> slots_;
