@@ -21,10 +21,7 @@ namespace hu {
 namespace {
 
 constexpr size_t kOutBlock = 64 * 1024;
-// Members declared no longer than this are inflated whole by libdeflate
-// (about twice zlib's speed, one write); longer ones stream through zlib in
-// blocks, so memory stays within the stored bytes plus a few MiB.
-constexpr uint64_t kWholeLimit = 8ull << 20;
+constexpr uint64_t kWholeLimit = CMamaZip::kWholeLimit;
 constexpr uint8_t kFlagContinuation = 0x02;
 constexpr uint8_t kFlagExtra = 0x04;
 constexpr uint8_t kFlagName = 0x08;
@@ -148,20 +145,65 @@ void CMamaZip::SetOutputFile() {
   m_outCapacity = 0;
 }
 
-bool CMamaZip::InflateWhole(const uint8_t* in, size_t length, Sink& out, size_t* consumed, bool* wholeDone) {
+namespace {
+
+// Where a gzip member's deflate data starts after its header; 0 when the
+// header is not one this reader takes.
+size_t GzipDataStart(const uint8_t* in, size_t length) {
+  if (length < kGzipHeader || in[0] != 0x1F || in[1] != 0x8B || in[2] != Z_DEFLATED) return 0;
+  uint8_t flags = in[3];
+  if ((flags & (kFlagContinuation | kFlagEncrypted | kFlagReserved)) != 0) return 0;
+  size_t pos = kGzipHeader;
+  if ((flags & kFlagExtra) != 0) {
+    if (length - pos < 2) return 0;
+    size_t extra = ReadLe16(in + pos);
+    pos += 2;
+    if (length - pos < extra) return 0;
+    pos += extra;
+  }
+  for (uint8_t skipped : {kFlagName, kFlagComment}) {
+    if ((flags & skipped) == 0) continue;
+    const void* end = std::memchr(in + pos, 0, length - pos);
+    if (end == nullptr) return 0;
+    pos = static_cast<size_t>(static_cast<const uint8_t*>(end) - in) + 1;
+  }
+  return pos;
+}
+
+// Raw deflate data inflated into one buffer of `limit` bytes.
+InflatedAhead InflateDeflateWhole(const uint8_t* in, size_t length, uint64_t limit) {
+  InflatedAhead r;
+  r.deflate = in;
+  if (limit > kWholeLimit) return r;
   std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(libdeflate_alloc_decompressor(),
                                                                                &libdeflate_free_decompressor);
-  const size_t room = static_cast<size_t>(m_outLimit);
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[room == 0 ? 1 : room]);
-  if (!d || !buffer) return false;
-  size_t used = 0, produced = 0;
-  if (libdeflate_deflate_decompress_ex(d.get(), in, length, buffer.get(), room, &used, &produced) !=
-      LIBDEFLATE_SUCCESS) {
-    return false;
+  const size_t room = static_cast<size_t>(limit);
+  r.data.reset(new (std::nothrow) uint8_t[room == 0 ? 1 : room]);
+  if (!d || !r.data) return r;
+  r.whole = libdeflate_deflate_decompress_ex(d.get(), in, length, r.data.get(), room, &r.consumed, &r.produced) ==
+            LIBDEFLATE_SUCCESS;
+  return r;
+}
+
+}  // namespace
+
+InflatedAhead CMamaZip::InflateAhead(const uint8_t* in, size_t length, uint64_t limit) {
+  const size_t pos = in == nullptr ? 0 : GzipDataStart(in, length);
+  if (pos == 0) return InflatedAhead();
+  return InflateDeflateWhole(in + pos, length - pos, limit);
+}
+
+bool CMamaZip::InflateWhole(const uint8_t* in, size_t length, Sink& out, size_t* consumed, bool* wholeDone) {
+  InflatedAhead own;
+  InflatedAhead* r = m_pAhead;
+  if (r == nullptr || r->deflate != in) {
+    own = InflateDeflateWhole(in, length, m_outLimit);
+    r = &own;
   }
-  if (consumed) *consumed = used;
+  if (!r->whole) return false;
+  if (consumed) *consumed = r->consumed;
   *wholeDone = true;
-  return produced == 0 || out.Put(buffer.get(), produced);
+  return r->produced == 0 || out.Put(r->data.get(), r->produced);
 }
 
 bool CMamaZip::Inflate(const uint8_t* in, size_t length, Sink& out, size_t* consumed) {
@@ -238,23 +280,8 @@ bool CMamaZip::UnzipEntry(const uint8_t* in, size_t length, Sink& out) {
 bool CMamaZip::Operate(const uint8_t* in, size_t length, Sink& out) {
   if (in == nullptr && length > 0) return false;
   if (length >= 4 && ReadLe32(in) == kZipLocalSig) return UnzipEntry(in, length, out);
-  if (length < kGzipHeader || in[0] != 0x1F || in[1] != 0x8B || in[2] != Z_DEFLATED) return false;
-  uint8_t flags = in[3];
-  if ((flags & (kFlagContinuation | kFlagEncrypted | kFlagReserved)) != 0) return false;
-  size_t pos = kGzipHeader;
-  if ((flags & kFlagExtra) != 0) {
-    if (length - pos < 2) return false;
-    size_t extra = ReadLe16(in + pos);
-    pos += 2;
-    if (length - pos < extra) return false;
-    pos += extra;
-  }
-  for (uint8_t skipped : {kFlagName, kFlagComment}) {
-    if ((flags & skipped) == 0) continue;
-    const void* end = std::memchr(in + pos, 0, length - pos);
-    if (end == nullptr) return false;
-    pos = static_cast<size_t>(static_cast<const uint8_t*>(end) - in) + 1;
-  }
+  size_t pos = GzipDataStart(in, length);
+  if (pos == 0) return false;
   // Unless asked, the trailer's CRC and length are not compared with the output.
   if (!m_bCheckTrailer) return Inflate(in + pos, length - pos, out, nullptr);
   CheckedSink checked(out);

@@ -1,11 +1,21 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/platform/files.h"
 
 namespace hu {
+
+// A gzip member inflated whole before its turn, by CMamaZip::InflateAhead.
+struct InflatedAhead {
+  const uint8_t* deflate = nullptr;  // where its deflate data starts in the member's bytes
+  bool whole = false;                // inflated cleanly within the limit
+  std::unique_ptr<uint8_t[]> data;
+  size_t produced = 0;
+  size_t consumed = 0;  // deflate bytes used
+};
 
 // Inflates one gzip stream (or the single entry of a ZIP stream) that the
 // caller has read into memory, into a new file or into a caller's buffer.
@@ -17,6 +27,10 @@ class CMamaZip {
   enum : uint32_t { kOk = 0, kFailed = 1, kCreateFailed = 3, kWriteFailed = 4 };
   // The only mode in use: the source is the memory buffer.
   static constexpr int kModeMemory = 3;
+  // Members declared no longer than this are inflated whole by libdeflate
+  // (about twice zlib's speed, one write); longer ones stream through zlib in
+  // blocks, so memory stays within the stored bytes plus a few MiB.
+  static constexpr uint64_t kWholeLimit = 8ull << 20;
 
   // `sourceName` is opened only for a run with file input.
   CMamaZip(Files& files, const std::string& sourceName);
@@ -39,6 +53,15 @@ class CMamaZip {
   // in the same folder does not make it again, and a folder made here is
   // written back.
   void SetMadeFolder(std::string* folder) { m_pMadeFolder = folder; }
+
+  // Inflates the gzip member `in` whole, as a run with output limit `limit`
+  // would before it writes; touches nothing else, so it may run on another
+  // thread while the caller writes an earlier member. Not whole for a
+  // member too long to inflate at once, or damaged.
+  static InflatedAhead InflateAhead(const uint8_t* in, size_t length, uint64_t limit);
+  // The next run takes `ahead` (made from its source) instead of inflating
+  // again; one that is not whole sends it the streaming way as always.
+  void SetInflatedAhead(InflatedAhead* ahead) { m_pAhead = ahead; }
 
   uint32_t SwapSize(const std::string& target, int mode);
 
@@ -71,6 +94,7 @@ class CMamaZip {
   Files& files_;
   std::string m_sSourceFileName;
   std::string* m_pMadeFolder = nullptr;
+  InflatedAhead* m_pAhead = nullptr;
   std::string m_sOperation;
   std::string m_sErrorText;
   const uint8_t* m_pIn = nullptr;

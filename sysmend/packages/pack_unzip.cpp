@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <new>
 
 #include "common/platform/errors.h"
 #include "common/platform/trace.h"
+#include "sysmend/packages/inflate_worker.h"
 #include "sysmend/packages/ini_text.h"
 #include "sysmend/packages/mama_zip.h"
 
@@ -29,8 +31,10 @@ void TraceReadFailed(const std::string& fileName) {
 
 // Reads `stored` bytes of a member body at base + offset, bounded by the
 // pack's size. kPackOk with the bytes in `body`, else the result code.
+// `quiet` leaves failures untraced (a read ahead, tried again at its turn).
 uint32_t ReadBody(File& pack, uint64_t base, const PackMember& member, const std::string& traceName,
-                  std::unique_ptr<uint8_t[]>* body, std::optional<uint64_t>* packSize = nullptr) {
+                  std::unique_ptr<uint8_t[]>* body, std::optional<uint64_t>* packSize = nullptr,
+                  bool quiet = false) {
   uint64_t start = base + member.offset;
   // A pack cut short after its size was taken still fails on the read below.
   std::optional<uint64_t> own;
@@ -38,7 +42,7 @@ uint32_t ReadBody(File& pack, uint64_t base, const PackMember& member, const std
   if (!size) size = pack.Size();
   if (start + member.stored > *size) {
     SetLastError(ERROR_HANDLE_EOF);
-    TraceReadFailed(traceName);
+    if (!quiet) TraceReadFailed(traceName);
     return kPackReadFailed;
   }
   body->reset(new (std::nothrow) uint8_t[member.stored == 0 ? 1 : member.stored]);
@@ -46,7 +50,7 @@ uint32_t ReadBody(File& pack, uint64_t base, const PackMember& member, const std
   uint32_t done = 0;
   if (!pack.Seek(static_cast<int64_t>(start), SeekFrom::Begin) ||
       !pack.Read(body->get(), member.stored, &done) || done < member.stored) {
-    TraceReadFailed(traceName);
+    if (!quiet) TraceReadFailed(traceName);
     return kPackReadFailed;
   }
   return kPackOk;
@@ -210,6 +214,55 @@ std::string PackMemberTarget(const std::string& memberName, const std::string& t
   return memberName;
 }
 
+namespace {
+
+// Only members inflated whole are read ahead, and only beside such a member:
+// a member that streams keeps memory at its stored bytes plus a few MiB.
+bool ReadsAhead(const PackMember& m) {
+  return m.unpacked <= CMamaZip::kWholeLimit && m.stored <= CMamaZip::kWholeLimit;
+}
+// How far ahead: a few members, within a memory budget (stored and inflated).
+constexpr size_t kAheadMembers = 16;
+constexpr uint64_t kAheadBytes = 16ull << 20;
+
+}  // namespace
+
+struct PackExtraction::Ahead {
+  std::deque<const PackMember*> members;  // read and queued, in order
+  std::deque<std::unique_ptr<uint8_t[]>> bodies;
+  uint64_t bytes = 0;
+  InflateWorker worker;  // declared last: done with `bodies` before they go
+};
+
+PackExtraction::PackExtraction() = default;
+PackExtraction::~PackExtraction() = default;
+
+namespace {
+
+// Tops up the queue of members read ahead once it is half empty, as one
+// batch for the worker. A member that cannot be read ahead stops it there:
+// it is read at its turn, which fails as it always did.
+void ReadAhead(File& pack, uint64_t base, PackExtraction& x) {
+  if (!x.ahead) x.ahead = std::make_unique<PackExtraction::Ahead>();
+  PackExtraction::Ahead& a = *x.ahead;
+  if (a.members.size() > kAheadMembers / 2) return;
+  const std::vector<const PackMember*>& order = *x.order;
+  for (size_t i = x.position + 1 + a.members.size(); i < order.size() && a.members.size() < kAheadMembers; ++i) {
+    const PackMember& m = *order[i];
+    const uint64_t bytes = uint64_t{m.stored} + m.unpacked;
+    if (!ReadsAhead(m) || a.bytes + bytes > kAheadBytes) break;
+    std::unique_ptr<uint8_t[]> body;
+    if (ReadBody(pack, base, m, std::string(), &body, &x.packSize, true) != kPackOk) break;
+    a.worker.Add(body.get(), m.stored, m.unpacked);
+    a.members.push_back(&m);
+    a.bodies.push_back(std::move(body));
+    a.bytes += bytes;
+  }
+  a.worker.Go();
+}
+
+}  // namespace
+
 uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMember& member,
                            const std::string& targetDir, PackExtraction* extraction) {
   std::string target = PackMemberTarget(member.name, targetDir);
@@ -218,13 +271,28 @@ uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMe
     return kPackOpenFailed;
   }
   std::unique_ptr<uint8_t[]> body;
-  uint32_t result = ReadBody(pack, base, member, target, &body, extraction ? &extraction->packSize : nullptr);
-  if (result != kPackOk) return result;
+  InflatedAhead inflated;
+  bool ahead = false;
+  uint32_t result = kPackOk;
+  PackExtraction::Ahead* a = extraction ? extraction->ahead.get() : nullptr;
+  if (a && !a->members.empty() && a->members.front() == &member) {
+    body = std::move(a->bodies.front());
+    inflated = a->worker.Take();
+    a->members.pop_front();
+    a->bodies.pop_front();
+    a->bytes -= uint64_t{member.stored} + member.unpacked;
+    ahead = true;
+  } else {
+    result = ReadBody(pack, base, member, target, &body, extraction ? &extraction->packSize : nullptr);
+    if (result != kPackOk) return result;
+  }
+  if (extraction && extraction->order && ReadsAhead(member)) ReadAhead(pack, base, *extraction);
   CMamaZip zip(files, kMemorySource);
   if (extraction) zip.SetMadeFolder(&extraction->madeFolder);
   zip.SetSource(body.get(), member.stored);
   zip.SetOutputFile();
   zip.SetOutputLimit(member.unpacked);
+  if (ahead) zip.SetInflatedAhead(&inflated);
   // What lands in the unit is checked whole: a damaged member fails the pack.
   zip.SetCheckTrailer(true);
   result = zip.SwapSize(target, CMamaZip::kModeMemory);
@@ -243,17 +311,21 @@ uint32_t CPackUnzip::DoUnzipPack(const std::string& targetDir) {
     // A zero count cannot divide; the members found stand in for it.
     for (const auto& g : m_groups) divisor += g.members.size();
   }
+  std::vector<const PackMember*> members;
+  for (const auto& group : m_groups) {
+    for (const auto& member : group.members) members.push_back(&member);
+  }
   uint32_t result = kPackOk;
   uint64_t n = 1;
   PackExtraction extraction;
-  for (const auto& group : m_groups) {
-    for (const auto& member : group.members) {
-      result = ExtractPackMember(files_, *file, m_nOffset, member, targetDir, &extraction);
-      uint32_t percentage = static_cast<uint32_t>(std::min<uint64_t>(100, n * 100 / divisor));
-      ++n;
-      if (m_pCallback && percentage > 0) m_pCallback(0, PackProgress{percentage, result}, m_pContext);
-      if (result != kPackOk) return result;
-    }
+  extraction.order = &members;
+  for (size_t i = 0; i < members.size(); ++i) {
+    extraction.position = i;
+    result = ExtractPackMember(files_, *file, m_nOffset, *members[i], targetDir, &extraction);
+    uint32_t percentage = static_cast<uint32_t>(std::min<uint64_t>(100, n * 100 / divisor));
+    ++n;
+    if (m_pCallback && percentage > 0) m_pCallback(0, PackProgress{percentage, result}, m_pContext);
+    if (result != kPackOk) return result;
   }
   return result;
 }

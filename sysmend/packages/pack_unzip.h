@@ -95,10 +95,20 @@ std::string PackMemberTarget(const std::string& memberName, const std::string& t
 
 // What an extraction of many members learns once: the pack's size, and the
 // folder the last member went to (made already, so the next member in it
-// needs no look).
+// needs no look). With `order` and `position` (the member extracted now) set,
+// the members after it are read and inflated on a second core while its file
+// is written.
 struct PackExtraction {
+  PackExtraction();
+  ~PackExtraction();
+  PackExtraction(const PackExtraction&) = delete;
+  PackExtraction& operator=(const PackExtraction&) = delete;
   std::optional<uint64_t> packSize;
   std::string madeFolder;
+  const std::vector<const PackMember*>* order = nullptr;
+  size_t position = 0;
+  struct Ahead;
+  std::unique_ptr<Ahead> ahead;
 };
 
 // Extracts one member of the open pack `pack` (base offset `base`) into

@@ -272,32 +272,43 @@ TEST_F(PackUnzipTest, DeclaredLengthsBoundWhatIsWritten) {
   const size_t kAnyPrefix = SIZE_MAX;  // how much of a cut member lands is not fixed
   // Past 8 MiB a member streams in blocks instead of inflating whole.
   const std::string huge((9u << 20) + 7, 'h'), huger(10u << 20, 'h');
+  using testkit::Member;
   struct Case {
     const char* what;
-    std::string pack;
+    Member member;
+    int64_t total;  // the pack's declared total, -1 for the sum
     uint32_t result;
     size_t written;  // bytes of \T\a.bin afterwards
     const std::string* inflated;  // what they begin
   } const cases[] = {
-      {"member inflating past its length", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", "0123456789", Gzip(big)}}}}),
-       kPackNoIndex, 10, &big},
-      {"members over the pack's total", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big}}}}, -1, 1000), kPackNoIndex, 0, &big},
-      {"member whose data does not match its CRC",
-       BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big, Gzip(big, BadCrc())}}}}), kPackNoIndex, big.size(), &big},
-      {"member cut short", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big, Gzip(big).substr(0, 100)}}}}),
-       kPackNoIndex, kAnyPrefix, &big},
-      {"honest sizes", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", big}}}}), kPackOk, big.size(), &big},
-      {"long member inflating past its length",
-       BuildPack({{"\\kit\\", {{"\\kit\\a.bin", huge, Gzip(huger)}}}}), kPackNoIndex, huge.size(), &huger},
-      {"long member, honest size", BuildPack({{"\\kit\\", {{"\\kit\\a.bin", huge}}}}), kPackOk, huge.size(), &huge},
+      {"member inflating past its length", {"\\kit\\a.bin", "0123456789", Gzip(big)}, -1, kPackNoIndex, 10, &big},
+      {"members over the pack's total", {"\\kit\\a.bin", big}, 1000, kPackNoIndex, 0, &big},
+      {"member whose data does not match its CRC", {"\\kit\\a.bin", big, Gzip(big, BadCrc())}, -1, kPackNoIndex,
+       big.size(), &big},
+      {"member cut short", {"\\kit\\a.bin", big, Gzip(big).substr(0, 100)}, -1, kPackNoIndex, kAnyPrefix, &big},
+      {"honest sizes", {"\\kit\\a.bin", big}, -1, kPackOk, big.size(), &big},
+      {"long member inflating past its length", {"\\kit\\a.bin", huge, Gzip(huger)}, -1, kPackNoIndex, huge.size(),
+       &huger},
+      {"long member, honest size", {"\\kit\\a.bin", huge}, -1, kPackOk, huge.size(), &huge},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    files.DeleteFile("\\T\\a.bin");
-    auto unzip = Pack(c.pack);
-    EXPECT_EQ(unzip.DoUnzipPack("\\T"), c.result);
-    if (c.written != kAnyPrefix) {
-      EXPECT_EQ(files.FileBytes("\\T\\a.bin"), c.inflated->substr(0, c.written));
+  // Alone, and behind other members: then it is read and inflated ahead, on
+  // another thread, while they are written.
+  for (bool behind : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (behind ? ", behind others" : ""));
+      files.DeleteFile("\\T\\a.bin");
+      files.DeleteFile("\\T\\1.txt");
+      std::vector<Member> members;
+      if (behind) members = {{"\\kit\\0.txt", "zero"}, {"\\kit\\1.txt", "one"}};
+      members.push_back(c.member);
+      auto unzip = Pack(BuildPack({{"\\kit\\", members}}, -1, c.total < 0 ? -1 : c.total + (behind ? 7 : 0)));
+      EXPECT_EQ(unzip.DoUnzipPack("\\T"), c.result);
+      if (c.written != kAnyPrefix) {
+        EXPECT_EQ(files.FileBytes("\\T\\a.bin"), c.inflated->substr(0, c.written));
+      }
+      if (behind) {
+        EXPECT_EQ(files.FileBytes("\\T\\1.txt"), c.total < 0 ? "one" : "");
+      }
     }
   }
 }
