@@ -5,11 +5,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <linux/openat2.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -341,6 +344,35 @@ size_t Utf16Length(const std::string& utf8) {
 }
 }  // namespace
 
+namespace {
+
+// Paths at least this deep are looked up whole past their first component:
+// one openat2 and one fstat instead of an lstat of every component.
+constexpr size_t kWholeLookupDepth = 3;
+std::atomic<bool> gOpenat2Works{true};
+
+// The stat of `path` when every component is spelled exactly and none is a
+// link (openat2 refuses links anywhere on the way, which the walk by
+// components must look at); else the errno. ENOSYS turns the lookup off.
+int StatExact(const std::string& path, struct stat* st) {
+  if (!gOpenat2Works.load(std::memory_order_relaxed)) return ENOSYS;
+  struct open_how how {};
+  how.flags = O_PATH | O_CLOEXEC | O_NOFOLLOW;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOSYS) gOpenat2Works.store(false, std::memory_order_relaxed);
+    return error;
+  }
+  const int rc = ::fstat(static_cast<int>(fd), st);
+  const int error = errno;
+  ::close(static_cast<int>(fd));
+  return rc == 0 ? 0 : error;
+}
+
+}  // namespace
+
 bool HostFiles::Resolve(const std::string& devicePath, Resolved* out, bool linkItself) {
   std::vector<std::string> parts;
   std::string cur;
@@ -388,6 +420,12 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out, bool linkI
   }
 
   for (size_t k = 0; k < parts.size(); ++k) {
+    // Past the volume (which callers often spell otherwise than the host
+    // does), the rest of a deep path is looked up whole.
+    if (k == 1 && parts.size() >= kWholeLookupDepth && out->exists && !out->link && S_ISDIR(out->st.st_mode)) {
+      k = LookUpWhole(parts, 1, out);
+      if (k == parts.size()) break;
+    }
     const std::string& comp = parts[k];
     out->parent = out->host;
     out->parentExists = out->exists;
@@ -434,6 +472,31 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out, bool linkI
     }
   }
   return true;
+}
+
+size_t HostFiles::LookUpWhole(const std::vector<std::string>& parts, size_t from, Resolved* out) {
+  const std::string base = RealRoot() + out->host.substr(root_.size());
+  std::string rel;
+  for (size_t k = from; k + 1 < parts.size(); ++k) rel += "/" + parts[k];
+  const std::string& last = parts.back();
+  struct stat st {};
+  int error = StatExact(base + rel + "/" + last, &st);
+  if (error == 0) {
+    out->parent = out->host + rel;
+    out->host = out->parent + "/" + last;
+    out->name = last;
+    out->st = st;
+    return parts.size();
+  }
+  if (error != ENOENT || rel.empty()) return from;
+  // Missing, or spelled otherwise: the last component is looked at alone
+  // when its folder is there as spelled.
+  error = StatExact(base + rel, &st);
+  if (error != 0 || !S_ISDIR(st.st_mode)) return from;
+  out->host += rel;
+  out->name = parts[parts.size() - 2];
+  out->st = st;
+  return parts.size() - 1;
 }
 
 namespace {

@@ -105,6 +105,10 @@ class HostFiles : public Files {
   // dangling one) resolves to the link itself, for the calls that act on the
   // link and never on what it leads to.
   bool Resolve(const std::string& devicePath, Resolved* out, bool linkItself = false);
+  // Looks parts[from..] up at once below `out` (the folder of the components
+  // before them, settled by Resolve): the index of the first component left
+  // to look at, parts.size() when none is, `from` when all are.
+  size_t LookUpWhole(const std::vector<std::string>& parts, size_t from, Resolved* out);
   // Removes the link `r` itself (DeleteFile and RemoveDirectory of a link).
   bool RemoveLink(const std::string& path, const Resolved& r);
   // The entries of `folder` matching `spec`, in find order (links out of the
