@@ -69,6 +69,9 @@ Outcome CopyOnce(bool sidecarOnly, bool overwrite, bool byFiles) {
   EXPECT_EQ(::symlink("a.txt", (fs + "/Src/link.txt").c_str()), 0);
   EXPECT_EQ(::symlink("/etc/hostname", (fs + "/Src/out.txt").c_str()), 0);
 
+  // Case twins in the target too: neither is the one name a kept copy finds.
+  scratch::WriteFile(fs + "/Dst/OUT.TXT", "D1");
+  scratch::WriteFile(fs + "/Dst/Out.txt", "D2");
   Put(files, "\\Dst\\A.TXT", "old");
   Put(files, "\\Dst\\ro.bin", "keep");
   EXPECT_TRUE(files.SetAttributes("\\Dst\\ro.bin", FILE_ATTRIBUTE_READONLY));

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <set>
 #include <cstring>
 #include <vector>
 
@@ -346,8 +347,10 @@ size_t Utf16Length(const std::string& utf8) {
 
 namespace {
 
-// Paths at least this deep are looked up whole past their first component:
-// one openat2 and one fstat instead of an lstat of every component.
+// Paths at least this deep are looked up whole past their first component
+// (a volume, which callers often spell otherwise than the host does, found
+// among the root's names): one openat2 and one fstat instead of an lstat of
+// every component.
 constexpr size_t kWholeLookupDepth = 3;
 std::atomic<bool> gOpenat2Works{true};
 
@@ -419,13 +422,8 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out, bool linkI
     out->volume = AsciiLower(parts.front());
   }
 
-  for (size_t k = 0; k < parts.size(); ++k) {
-    // Past the volume (which callers often spell otherwise than the host
-    // does), the rest of a deep path is looked up whole.
-    if (k == 1 && parts.size() >= kWholeLookupDepth && out->exists && !out->link && S_ISDIR(out->st.st_mode)) {
-      k = LookUpWhole(parts, 1, out);
-      if (k == parts.size()) break;
-    }
+  const size_t first = parts.size() >= kWholeLookupDepth ? LookUpPastVolume(parts, out) : 0;
+  for (size_t k = first; k < parts.size(); ++k) {
     const std::string& comp = parts[k];
     out->parent = out->host;
     out->parentExists = out->exists;
@@ -474,6 +472,30 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out, bool linkI
   return true;
 }
 
+std::string HostFiles::PlainVolume(const std::string& comp) {
+  struct stat st {};
+  if (::stat(root_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
+  const std::string found = FindTwin(root_, st, comp);
+  std::lock_guard<std::mutex> lock(namesMutex_);
+  auto it = folderNames_.find(root_);
+  if (found.empty() || it == folderNames_.end() || it->second.plain.count(AsciiLower(comp)) == 0) return std::string();
+  return found;
+}
+
+size_t HostFiles::LookUpPastVolume(const std::vector<std::string>& parts, Resolved* out) {
+  const std::string volume = PlainVolume(parts.front());
+  if (volume.empty()) return 0;
+  Resolved r = *out;
+  r.parent = root_;
+  r.host = root_ + "/" + volume;
+  r.name = volume;
+  r.st.st_mode = S_IFDIR;
+  const size_t next = LookUpWhole(parts, 1, &r);
+  if (next == 1) return 0;
+  *out = std::move(r);
+  return next;
+}
+
 size_t HostFiles::LookUpWhole(const std::vector<std::string>& parts, size_t from, Resolved* out) {
   const std::string base = RealRoot() + out->host.substr(root_.size());
   std::string rel;
@@ -508,16 +530,27 @@ constexpr size_t kKeptFolders = 64;
 
 // Every entry of a host folder by lower-case name, to the first of its case
 // twins in host order (a stable choice). False when the folder cannot be read.
-bool ReadNames(const std::string& folder, std::map<std::string, std::string>* names) {
+// `plain` (optional) gets the lower-case names whose only entry is a plain
+// file or folder (no link, no twin, a type the listing told).
+bool ReadNames(const std::string& folder, std::map<std::string, std::string>* names,
+               std::set<std::string>* plain = nullptr) {
   DIR* d = ::opendir(folder.c_str());
   if (d == nullptr) return false;
+  std::set<std::string> unsure;
   while (dirent* e = ::readdir(d)) {
     std::string n = e->d_name;
     if (n == "." || n == "..") continue;
-    std::string& kept = (*names)[AsciiLower(n)];
+    const std::string key = AsciiLower(n);
+    std::string& kept = (*names)[key];
+    if (!kept.empty() || (e->d_type != DT_REG && e->d_type != DT_DIR)) unsure.insert(key);
     if (kept.empty() || n < kept) kept = n;
   }
   ::closedir(d);
+  if (plain) {
+    for (const auto& entry : *names) {
+      if (unsure.count(entry.first) == 0) plain->insert(entry.first);
+    }
+  }
   return true;
 }
 }  // namespace
@@ -541,7 +574,7 @@ std::string HostFiles::FindTwin(const std::string& folder, const struct stat& st
   f.ino = st.st_ino;
   f.mtime = st.st_mtim;
   f.ctime = st.st_ctim;
-  if (!ReadNames(folder, &f.names)) return std::string();
+  if (!ReadNames(folder, &f.names, &f.plain)) return std::string();
   std::string found = lookUp(f);
   std::lock_guard<std::mutex> lock(namesMutex_);
   if (folderNames_.size() >= kKeptFolders) folderNames_.clear();
@@ -561,7 +594,14 @@ bool HostFiles::NoteCreated(const std::string& folder, const std::string& name) 
   }
   f.mtime = st.st_mtim;
   f.ctime = st.st_ctim;
-  std::string& kept = f.names[AsciiLower(name)];
+  const std::string key = AsciiLower(name);
+  std::string& kept = f.names[key];
+  // What this object makes is a plain file or folder; beside a twin it is not alone.
+  if (kept.empty()) {
+    f.plain.insert(key);
+  } else if (kept != name) {
+    f.plain.erase(key);
+  }
   if (kept.empty() || name < kept) kept = name;
   return f.names.count(kSidecar) == 0;
 }
@@ -933,7 +973,9 @@ void HostFiles::CopyTree(const std::string& from, const std::string& to, bool ov
   // the ordinary per-file way.
   Resolved dst;
   std::map<std::string, std::string> taken;
-  const bool direct = Resolve(to, &dst) && dst.exists && S_ISDIR(dst.st.st_mode) && ReadNames(dst.host, &taken);
+  std::set<std::string> plain;
+  const bool direct =
+      Resolve(to, &dst) && dst.exists && S_ISDIR(dst.st.st_mode) && ReadNames(dst.host, &taken, &plain);
   bool targetSidecar = taken.count(kSidecar) != 0;
   for (const Listed& e : listed) {
     const std::string source = JoinPath(from, e.fd.name);
@@ -943,7 +985,9 @@ void HostFiles::CopyTree(const std::string& from, const std::string& to, bool ov
       continue;
     }
     std::string key = AsciiLower(e.fd.name);
-    if (direct && !e.link && S_ISREG(e.st.st_mode) && taken.count(key) == 0) {
+    if (direct && !overwrite && plain.count(key) != 0) {
+      // Kept as it is: the per-file way would find it there and copy nothing.
+    } else if (direct && !e.link && S_ISREG(e.st.st_mode) && taken.count(key) == 0) {
       Resolved s;
       s.host = src.host + "/" + e.fd.name;
       s.parent = src.host;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -105,6 +106,13 @@ class HostFiles : public Files {
   // dangling one) resolves to the link itself, for the calls that act on the
   // link and never on what it leads to.
   bool Resolve(const std::string& devicePath, Resolved* out, bool linkItself = false);
+  // The host name of the root's entry `comp` (any case) when it is a lone
+  // plain folder or file, from the root's names kept while its stat shows no
+  // change: one stat. Empty when a look of its own must decide.
+  std::string PlainVolume(const std::string& comp);
+  // Resolves parts past the volume at once (see LookUpWhole); 0 when the walk
+  // by components must do it all.
+  size_t LookUpPastVolume(const std::vector<std::string>& parts, Resolved* out);
   // Looks parts[from..] up at once below `out` (the folder of the components
   // before them, settled by Resolve): the index of the first component left
   // to look at, parts.size() when none is, `from` when all are.
@@ -147,6 +155,7 @@ class HostFiles : public Files {
     struct timespec mtime {};
     struct timespec ctime {};
     std::map<std::string, std::string> names;
+    std::set<std::string> plain;  // lower-case names of a lone plain file or folder
   };
   // The host name in `folder` (stat `st`, taken before) of `name` in any
   // case; empty when there is none.
