@@ -97,7 +97,9 @@ bool MakeTemplate(Input* in) {
   }
   const fs::path unitFs = in->templ / "fs";
   fs::create_directories(unitFs / "Dravik/$KVR$");
-  if (!Cp(in->tree, unitFs / "Dravik/$KVR$/App")) return false;
+  // Into the App folder init made: the installed application has the names
+  // the new one brings, as a new version of it has.
+  if (!Cp(in->tree / ".", unitFs / "Dravik/$KVR$/App")) return false;
   WriteFile(unitFs / "NandFlash/$KVR$/AppConfig/DeviceConfig.cfg", "settings");
   WriteFile(unitFs / "NandFlash/Music/song.mp3", std::string(1 << 20, 's'));
   WriteFile(unitFs / "Dravik/$KVR$/KitUpdated.flg", std::string("app Update Flag!", 17));
@@ -127,70 +129,72 @@ bool ReadBodies(Input* in) {
 constexpr uint64_t kAreaBytes = 3ull << 30;
 
 // A fresh copy of the unit in a RunArea of its own, made and written back
-// outside the timing; empty when it could not be made.
+// outside the timing (after a wait, see WaitQuiet); empty when it could not
+// be made.
 fs::path PrepareUnit(benchmark::State& state, std::unique_ptr<RunArea>* area, const char* prefix) {
-  *area = std::make_unique<RunArea>(gIn->dir.string(), prefix, kAreaBytes);
-  const fs::path unit = fs::path((*area)->path()) / "unit";
-  if ((*area)->path().empty() || !Cp(gIn->templ, unit)) {
-    gIn->failed = true;
-    state.SkipWithError("could not copy the unit");
-    return {};
-  }
-  WaitQuiet();
+  fs::path unit;
+  Untimed(state, [&] {
+    *area = std::make_unique<RunArea>(gIn->dir.string(), prefix, kAreaBytes);
+    unit = fs::path((*area)->path()) / "unit";
+    if ((*area)->path().empty() || !Cp(gIn->templ, unit)) {
+      gIn->failed = true;
+      unit.clear();
+      state.SkipWithError("could not copy the unit");
+      return;
+    }
+    WaitQuiet();
+  });
   return unit;
 }
 
-// After a run that deleted files on the shared disk, the next waits (see WaitQuiet).
-void Ended(std::unique_ptr<RunArea>* area, bool deleted) {
-  ::sync();
-  if (deleted && !(*area)->fresh()) gQuietAt = std::chrono::steady_clock::now() + kDeletionsFade;
-  area->reset();
+// Ends a repetition outside the timing; after a run that deleted files on
+// the shared disk, the next waits (see WaitQuiet).
+void Ended(benchmark::State& state, std::unique_ptr<RunArea>* area, bool deleted) {
+  Untimed(state, [&] {
+    ::sync();
+    if (deleted && !(*area)->fresh()) gQuietAt = std::chrono::steady_clock::now() + kDeletionsFade;
+    area->reset();
+  });
+}
+
+void Failed(benchmark::State& state, const char* what) {
+  gIn->failed = true;
+  state.SkipWithError(what);
 }
 
 void BM_ProductUpdate(benchmark::State& state) {
   for (auto _ : state) {
-    state.PauseTiming();
     std::unique_ptr<RunArea> area;
     const fs::path unit = PrepareUnit(state, &area, "unit");
-    const std::string log = unit.string() + ".log";
-    state.ResumeTiming();
     if (unit.empty()) break;
+    const std::string log = unit.string() + ".log";
     const int rc = Run({BinDir() + "/unitctl", "boot", unit.string(), "--", BinDir() + "/sysmend", "auto"}, log);
-    state.PauseTiming();
-    const std::string out = ReadFile(log);
-    if (rc != 0 || out.find("App updated OK ! ") == std::string::npos ||
-        ReadFile(unit / "fs/Dravik/$KVR$/App/Appvisor.exe") != ReadFile(gIn->tree / "Appvisor.exe")) {
-      std::fprintf(stderr, "update failed (%d): %s\n", rc, out.substr(out.size() > 3000 ? out.size() - 3000 : 0).c_str());
-      gIn->failed = true;
-      state.SkipWithError("update failed");
-    }
-    Ended(&area, true);
-    state.ResumeTiming();
+    Untimed(state, [&] {
+      const std::string out = ReadFile(log);
+      if (rc != 0 || out.find("App updated OK ! ") == std::string::npos ||
+          ReadFile(unit / "fs/Dravik/$KVR$/App/Appvisor.exe") != ReadFile(gIn->tree / "Appvisor.exe")) {
+        std::fprintf(stderr, "update failed (%d): %s\n", rc,
+                     out.substr(out.size() > 3000 ? out.size() - 3000 : 0).c_str());
+        Failed(state, "update failed");
+      }
+    });
+    Ended(state, &area, true);
   }
 }
 
 // cp -a of the two partitions the update backs up, and plain zlib extracting
 // the pack from the card, on the same fresh copy of the unit.
-bool CopyAndExtract(const fs::path& unit) {
-  const fs::path card = unit / "fs";
-  return Cp(card / "Dravik", unit / "Dravik_BK") && Cp(card / "NandFlash", unit / "Nandflash_BK") &&
-         ZlibExtract((card / "StorageCard/UpdateKitM/app.auk").string(), gIn->bodies, (unit / "App").string());
-}
-
 void BM_FloorCpAndZlib(benchmark::State& state) {
   for (auto _ : state) {
-    state.PauseTiming();
     std::unique_ptr<RunArea> area;
     const fs::path unit = PrepareUnit(state, &area, "floor");
-    state.ResumeTiming();
     if (unit.empty()) break;
-    if (!CopyAndExtract(unit)) {
-      gIn->failed = true;
-      state.SkipWithError("floor failed");
+    const fs::path card = unit / "fs";
+    if (!Cp(card / "Dravik", unit / "Dravik_BK") || !Cp(card / "NandFlash", unit / "Nandflash_BK") ||
+        !ZlibExtract((card / "StorageCard/UpdateKitM/app.auk").string(), gIn->bodies, (unit / "App").string())) {
+      Failed(state, "floor failed");
     }
-    state.PauseTiming();
-    Ended(&area, false);
-    state.ResumeTiming();
+    Ended(state, &area, false);
   }
 }
 
@@ -200,12 +204,10 @@ void BM_FloorCpAndZlib(benchmark::State& state) {
 // inodes, so the order of the deletion matters as much as its size.
 void BM_FloorWithItsDeletions(benchmark::State& state) {
   for (auto _ : state) {
-    state.PauseTiming();
     std::unique_ptr<RunArea> area;
     const fs::path unit = PrepareUnit(state, &area, "deleting");
-    const fs::path card = unit / "fs";
-    state.ResumeTiming();
     if (unit.empty()) break;
+    const fs::path card = unit / "fs";
     bool ok = Cp(card / "Dravik", unit / "Dravik_BK") && Cp(card / "NandFlash", unit / "Nandflash_BK");
     std::error_code ec;
     fs::remove_all(card / "Dravik/$KVR$/App", ec);
@@ -214,13 +216,8 @@ void BM_FloorWithItsDeletions(benchmark::State& state) {
                      (card / "Dravik/$KVR$/App").string());
     fs::remove_all(unit / "Dravik_BK", ec);
     fs::remove_all(unit / "Nandflash_BK", ec);
-    if (!ok || ec) {
-      gIn->failed = true;
-      state.SkipWithError("floor with deletions failed");
-    }
-    state.PauseTiming();
-    Ended(&area, true);
-    state.ResumeTiming();
+    if (!ok || ec) Failed(state, "floor with deletions failed");
+    Ended(state, &area, true);
   }
 }
 

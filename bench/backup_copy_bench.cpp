@@ -70,19 +70,22 @@ Tree MakeTree(const std::string& root) {
 // 40 MiB of files, with room to spare.
 constexpr uint64_t kAreaBytes = 512ull << 20;
 
+std::unique_ptr<hu::bench::RunArea> NewArea(benchmark::State& state, const char* prefix) {
+  auto area = std::make_unique<hu::bench::RunArea>(gTree->root.string(), prefix, kAreaBytes);
+  if (area->path().empty()) state.SkipWithError("no output folder");
+  return area;
+}
+
 void BM_ProductBackup(benchmark::State& state) {
   hu::HostFiles files(gTree->root.string());
   hu::HostClock clock(kNoPauseScale);
   for (auto _ : state) {
-    state.PauseTiming();
-    auto area = std::make_unique<hu::bench::RunArea>(gTree->root.string(), "bk", kAreaBytes);
-    if (area->path().empty()) state.SkipWithError("no output folder");
-    state.ResumeTiming();
+    std::unique_ptr<hu::bench::RunArea> area;
+    hu::bench::Untimed(state, [&] { area = NewArea(state, "bk"); });
+    if (state.error_occurred()) break;
     hu::CBackUpDir backup(files, clock, "\\src", "\\" + area->name() + "\\copy");
     if (backup.Backup() != static_cast<uint32_t>(gTree->files)) state.SkipWithError("Backup did not copy every file");
-    state.PauseTiming();
-    area.reset();
-    state.ResumeTiming();
+    hu::bench::Untimed(state, [&] { area.reset(); });
   }
 }
 
@@ -90,14 +93,11 @@ void BM_CpRecursive(benchmark::State& state) {
   const std::string from = (gTree->root / "src").string();
   const std::string log = (gTree->root.parent_path() / "cp.out").string();
   for (auto _ : state) {
-    state.PauseTiming();
-    auto area = std::make_unique<hu::bench::RunArea>(gTree->root.string(), "cp", kAreaBytes);
-    if (area->path().empty()) state.SkipWithError("no output folder");
-    state.ResumeTiming();
+    std::unique_ptr<hu::bench::RunArea> area;
+    hu::bench::Untimed(state, [&] { area = NewArea(state, "cp"); });
+    if (state.error_occurred()) break;
     if (hu::bench::Run({"cp", "-r", from, area->path() + "/copy"}, log) != 0) state.SkipWithError("cp -r failed");
-    state.PauseTiming();
-    area.reset();
-    state.ResumeTiming();
+    hu::bench::Untimed(state, [&] { area.reset(); });
   }
 }
 

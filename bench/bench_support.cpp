@@ -84,6 +84,16 @@ std::string RunAreaKind() {
   return gFreshAllowed ? "not yet decided" : "the shared disk, a fresh folder for every repetition";
 }
 
+void Untimed(benchmark::State& state, const std::function<void()>& work) {
+  if (state.error_occurred()) {
+    work();
+    return;
+  }
+  state.PauseTiming();
+  work();
+  if (!state.error_occurred()) state.ResumeTiming();
+}
+
 std::string TextLike(size_t size, std::mt19937& rng) {
   static const char* const words[] = {"update ", "kit ", "member ", "\\dravik\\", "$KVR$ ", "0x1F8B ", "Appvisor ",
                                       "partition\r\n"};

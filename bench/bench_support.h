@@ -5,12 +5,17 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tests/support/scratch.h"
+
+namespace benchmark {
+class State;
+}
 
 namespace hu::bench {
 
@@ -48,6 +53,10 @@ class RunArea {
 };
 // What the repetitions write on, for the figures' record.
 std::string RunAreaKind();
+
+// Runs `work` with the timing paused; it may call state.SkipWithError, after
+// which the timing stays stopped (the caller leaves the loop).
+void Untimed(benchmark::State& state, const std::function<void()>& work);
 
 // PREFIX with a number no earlier call gave, after a `sync`. Runs that write
 // trees each write into a folder of their own and nothing is deleted until

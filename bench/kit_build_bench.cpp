@@ -68,7 +68,7 @@ constexpr uint64_t kAreaBytes = 1ull << 30;
 
 // Each side packs a fresh copy of the tree in a RunArea of its own, made and
 // written back outside the timing, so that both read and write alike.
-std::unique_ptr<RunArea> CopyTree(benchmark::State& state, const char* prefix, fs::path* copy) {
+std::unique_ptr<RunArea> CopyTree(benchmark::State& state, const std::string& prefix, fs::path* copy) {
   auto area = std::make_unique<RunArea>(gIn->dir.string(), prefix, kAreaBytes);
   *copy = fs::path(area->path()) / "tree";
   if (area->path().empty() || Run({"cp", "-a", gIn->tree.string(), copy->string()}, "/dev/null") != 0) {
@@ -78,44 +78,46 @@ std::unique_ptr<RunArea> CopyTree(benchmark::State& state, const char* prefix, f
   return area;
 }
 
-void Kitpack(benchmark::State& state, const char* kind) {
+// An incremental pack's file name is its version.
+void Kitpack(benchmark::State& state, const char* kind, const char* file, const char* version) {
   for (auto _ : state) {
-    state.PauseTiming();
     fs::path tree;
-    auto area = CopyTree(state, (std::string("kit_") + kind).c_str(), &tree);
-    const std::string out = area->path() + "/kit.auk";
-    state.ResumeTiming();
-    if (Run({BinDir() + "/kitpack", kind, out, tree.string(), "--version", "V1.0.0"}, out + ".log") != 0) {
+    std::unique_ptr<RunArea> area;
+    Untimed(state, [&] { area = CopyTree(state, std::string("kit_") + kind, &tree); });
+    if (state.error_occurred()) break;
+    const std::string out = area->path() + "/" + file;
+    if (Run({BinDir() + "/kitpack", kind, out, tree.string(), "--version", version}, out + ".log") != 0) {
+      std::fprintf(stderr, "%s", ReadFile(out + ".log").c_str());
       state.SkipWithError("kitpack failed");
     }
-    state.PauseTiming();
-    std::error_code ec;
-    gIn->kitpackSize = fs::file_size(out, ec);
-    area.reset();
-    state.ResumeTiming();
+    Untimed(state, [&] {
+      std::error_code ec;
+      gIn->kitpackSize = fs::file_size(out, ec);
+      area.reset();
+    });
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->bytes));
 }
-void BM_KitpackAuk(benchmark::State& state) { Kitpack(state, "auk"); }
-void BM_KitpackAukinc(benchmark::State& state) { Kitpack(state, "aukinc"); }
+void BM_KitpackAuk(benchmark::State& state) { Kitpack(state, "auk", "kit.auk", "V1.0.0"); }
+void BM_KitpackAukinc(benchmark::State& state) { Kitpack(state, "aukinc", "1.0.0.aukinc", "1.0.0"); }
 
 void BM_Pigz6(benchmark::State& state) {
   for (auto _ : state) {
-    state.PauseTiming();
     fs::path copy;
-    auto area = CopyTree(state, "pigz", &copy);
-    state.ResumeTiming();
+    std::unique_ptr<RunArea> area;
+    Untimed(state, [&] { area = CopyTree(state, "pigz", &copy); });
+    if (state.error_occurred()) break;
     if (Run({"pigz", "-6", "-k", "-f", "-r", copy.string()}, area->path() + "/pigz.log") != 0) {
       state.SkipWithError("pigz failed");
     }
-    state.PauseTiming();
-    uint64_t size = 0;
-    for (const auto& e : fs::recursive_directory_iterator(copy)) {
-      if (e.path().extension() == ".gz") size += e.file_size();
-    }
-    gIn->pigzSize = size;
-    area.reset();
-    state.ResumeTiming();
+    Untimed(state, [&] {
+      uint64_t size = 0;
+      for (const auto& e : fs::recursive_directory_iterator(copy)) {
+        if (e.path().extension() == ".gz") size += e.file_size();
+      }
+      gIn->pigzSize = size;
+      area.reset();
+    });
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gIn->bytes));
 }

@@ -134,20 +134,23 @@ Input MakeInput() {
 // Output for 50 MiB of files, with room to spare.
 constexpr uint64_t kAreaBytes = 512ull << 20;
 
+std::unique_ptr<hu::bench::RunArea> NewArea(benchmark::State& state, const char* prefix) {
+  auto area = std::make_unique<hu::bench::RunArea>(gInput->dir.string(), prefix, kAreaBytes);
+  if (area->path().empty()) state.SkipWithError("no output folder");
+  return area;
+}
+
 void BM_ProductDoUnzipPack(benchmark::State& state) {
   hu::PassthroughCodePage codePage;
   for (auto _ : state) {
-    state.PauseTiming();
-    auto area = std::make_unique<hu::bench::RunArea>(gInput->dir.string(), "out_product", kAreaBytes);
-    if (area->path().empty()) state.SkipWithError("no output folder");
-    state.ResumeTiming();
+    std::unique_ptr<hu::bench::RunArea> area;
+    hu::bench::Untimed(state, [&] { area = NewArea(state, "out_product"); });
+    if (state.error_occurred()) break;
     hu::HostFiles files(gInput->dir.string());
     hu::CPackUnzip unzip(files, codePage, "\\bench.auk");
     uint32_t result = unzip.DoUnzipPack("\\" + area->name());
     if (result != 0) state.SkipWithError("DoUnzipPack failed");
-    state.PauseTiming();
-    area.reset();
-    state.ResumeTiming();
+    hu::bench::Untimed(state, [&] { area.reset(); });
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gInput->totalUnpacked));
 }
@@ -157,14 +160,11 @@ void BM_PlainZlib(benchmark::State& state) {
   std::vector<hu::bench::PackBody> bodies;
   for (const auto& m : gInput->members) bodies.push_back({m.relPath, m.offset, m.stored});
   for (auto _ : state) {
-    state.PauseTiming();
-    auto area = std::make_unique<hu::bench::RunArea>(gInput->dir.string(), "out_zlib", kAreaBytes);
-    if (area->path().empty()) state.SkipWithError("no output folder");
-    state.ResumeTiming();
+    std::unique_ptr<hu::bench::RunArea> area;
+    hu::bench::Untimed(state, [&] { area = NewArea(state, "out_zlib"); });
+    if (state.error_occurred()) break;
     if (!hu::bench::ZlibExtract(gInput->pack.string(), bodies, area->path())) state.SkipWithError("zlib extraction failed");
-    state.PauseTiming();
-    area.reset();
-    state.ResumeTiming();
+    hu::bench::Untimed(state, [&] { area.reset(); });
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gInput->totalUnpacked));
 }
