@@ -91,13 +91,14 @@ TEST_F(HostFilesTest, SymlinksLeavingTheRootAreRefused) {
   // Deeper paths are looked up whole past the volume: a link anywhere on
   // the way must still be seen, in any spelling of the path.
   ASSERT_EQ(::mkdir((Root() + "/Dravik/App/Sub").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((Root() + "/Dravik/App/Sub/X").c_str(), 0755), 0);
   ASSERT_EQ(::symlink(outside.path().c_str(), (Root() + "/Dravik/App/Sub/Away").c_str()), 0);
   HostFiles files(Root());
   EXPECT_EQ(files.HostPath("\\dravik\\APP\\sub\\away\\secret"), "");
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(files.HostPath("\\Dravik\\App\\Sub\\Away\\secret"), "");
-  EXPECT_TRUE(WriteDevice(files, "\\DRAVIK\\inside\\SUB\\deep.txt", "deep"));
-  EXPECT_EQ(scratch::ReadFile(Root() + "/Dravik/App/Sub/deep.txt"), "deep");
+  EXPECT_TRUE(WriteDevice(files, "\\DRAVIK\\inside\\SUB\\x\\deep.txt", "deep"));
+  EXPECT_EQ(scratch::ReadFile(Root() + "/Dravik/App/Sub/X/deep.txt"), "deep");
 
   EXPECT_EQ(files.HostPath("\\out\\secret"), "");
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);

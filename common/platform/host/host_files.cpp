@@ -350,8 +350,9 @@ namespace {
 // Paths at least this deep are looked up whole past their first component
 // (a volume, which callers often spell otherwise than the host does, found
 // among the root's names): one openat2 and one fstat instead of an lstat of
-// every component.
-constexpr size_t kWholeLookupDepth = 3;
+// every component. Shallower ones gain nothing: a new file costs the whole
+// lookup and its folder's too.
+constexpr size_t kWholeLookupDepth = 5;
 std::atomic<bool> gOpenat2Works{true};
 
 // The stat of `path` when every component is spelled exactly and none is a
