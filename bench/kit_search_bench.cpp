@@ -50,12 +50,12 @@ bool MakeTemplates(const std::string& temp, Templates* t) {
   WriteFile(app + "/res/skin.dat", std::string(8192, 'S'));
   WriteFile(temp + "/os.nb0", std::string(16384, 'O'));
   t->fullPack = temp + "/full.auk";
-  t->incrementalPack = temp + "/inc.aukinc";
+  t->incrementalPack = temp + "/1.2.1.aukinc";  // named by its version
   t->container = temp + "/full.kvq";
   const std::string log = temp + "/kitpack.out";
   return Run({bin + "/kitpack", "auk", t->fullPack, app, "--version", "V1.2.0"}, log) == 0 &&
-         Run({bin + "/kitpack", "aukinc", t->incrementalPack, app, "--version", "V1.2.1"}, log) == 0 &&
-         Run({bin + "/kitpack", "kvq", t->container, "--version", "V12X-0A1B2C3-1.2.3", "--os", temp + "/os.nb0",
+         Run({bin + "/kitpack", "aukinc", t->incrementalPack, app, "--version", "1.2.1"}, log) == 0 &&
+         Run({bin + "/kitpack", "kvq", t->container, "--version", "V12X-0A1B2C3-V1.2.0", "--os", temp + "/os.nb0",
               "--app", t->fullPack},
              log) == 0;
 }
