@@ -115,6 +115,12 @@ class CMamaZip::CheckedSink : public CMamaZip::Sink {
     size_ += length;
     return inner_.Put(data, length);
   }
+  bool PutWhole(const uint8_t* data, size_t length, uint32_t crc) override {
+    if (size_ != 0) return Put(data, length);
+    crc_ = crc;
+    size_ = length;
+    return inner_.Put(data, length);
+  }
   bool Matches(const uint8_t* trailer) const {
     return ReadLe32(trailer) == crc_ && ReadLe32(trailer + 4) == static_cast<uint32_t>(size_);
   }
@@ -190,7 +196,13 @@ InflatedAhead InflateDeflateWhole(const uint8_t* in, size_t length, uint64_t lim
 InflatedAhead CMamaZip::InflateAhead(const uint8_t* in, size_t length, uint64_t limit) {
   const size_t pos = in == nullptr ? 0 : GzipDataStart(in, length);
   if (pos == 0) return InflatedAhead();
-  return InflateDeflateWhole(in + pos, length - pos, limit);
+  InflatedAhead r = InflateDeflateWhole(in + pos, length - pos, limit);
+  // Ahead of its turn, on the inflating thread, so that the writer need not.
+  if (r.whole) {
+    r.crc = libdeflate_crc32(0, r.data.get(), r.produced);
+    r.hasCrc = true;
+  }
+  return r;
 }
 
 bool CMamaZip::InflateWhole(const uint8_t* in, size_t length, Sink& out, size_t* consumed, bool* wholeDone) {
@@ -203,7 +215,8 @@ bool CMamaZip::InflateWhole(const uint8_t* in, size_t length, Sink& out, size_t*
   if (!r->whole) return false;
   if (consumed) *consumed = r->consumed;
   *wholeDone = true;
-  return r->produced == 0 || out.Put(r->data.get(), r->produced);
+  if (r->produced == 0) return true;
+  return r->hasCrc ? out.PutWhole(r->data.get(), r->produced, r->crc) : out.Put(r->data.get(), r->produced);
 }
 
 bool CMamaZip::Inflate(const uint8_t* in, size_t length, Sink& out, size_t* consumed) {

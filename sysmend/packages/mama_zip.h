@@ -15,6 +15,8 @@ struct InflatedAhead {
   std::unique_ptr<uint8_t[]> data;
   size_t produced = 0;
   size_t consumed = 0;  // deflate bytes used
+  bool hasCrc = false;  // `crc` is the CRC-32 of the output, worked out with it
+  uint32_t crc = 0;
 };
 
 // Inflates one gzip stream (or the single entry of a ZIP stream) that the
@@ -77,6 +79,11 @@ class CMamaZip {
    public:
     virtual ~Sink() = default;
     virtual bool Put(const uint8_t* data, size_t length) = 0;
+    // The whole output at once, with its CRC-32 worked out already.
+    virtual bool PutWhole(const uint8_t* data, size_t length, uint32_t crc) {
+      (void)crc;
+      return Put(data, length);
+    }
   };
   // The work on an input and an output; true when it succeeded.
   virtual bool Operate(const uint8_t* in, size_t length, Sink& out);
