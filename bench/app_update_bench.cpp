@@ -182,44 +182,34 @@ void BM_ProductUpdate(benchmark::State& state) {
   }
 }
 
-// cp -a of the two partitions the update backs up, and plain zlib extracting
-// the pack from the card, on the same fresh copy of the unit.
-void BM_FloorCpAndZlib(benchmark::State& state) {
-  for (auto _ : state) {
-    std::unique_ptr<RunArea> area;
-    const fs::path unit = PrepareUnit(state, &area, "floor");
-    if (unit.empty()) break;
-    const fs::path card = unit / "fs";
-    if (!Cp(card / "Dravik", unit / "Dravik_BK") || !Cp(card / "NandFlash", unit / "Nandflash_BK") ||
-        !ZlibExtract((card / "StorageCard/UpdateKitM/app.auk").string(), gIn->bodies, (unit / "App").string())) {
-      Failed(state, "floor failed");
-    }
-    Ended(state, &area, false);
-  }
-}
-
-// The floor plus the deletions the written behaviour makes: the old
+// The floor: cp -a of the two partitions the update backs up and plain zlib
+// extracting the pack from the card, on the same fresh copy of the unit.
+// `deleting` adds the deletions the written behaviour makes: the old
 // application before the unpack and both backups at the end. On ext4 without
 // a journal a file made soon after many were deleted costs a scan past their
 // inodes, so the order of the deletion matters as much as its size.
-void BM_FloorWithItsDeletions(benchmark::State& state) {
+void Floor(benchmark::State& state, const char* prefix, bool deleting) {
   for (auto _ : state) {
     std::unique_ptr<RunArea> area;
-    const fs::path unit = PrepareUnit(state, &area, "deleting");
+    const fs::path unit = PrepareUnit(state, &area, prefix);
     if (unit.empty()) break;
-    const fs::path card = unit / "fs";
+    const fs::path card = unit / "fs", app = card / "Dravik/$KVR$/App";
     bool ok = Cp(card / "Dravik", unit / "Dravik_BK") && Cp(card / "NandFlash", unit / "Nandflash_BK");
     std::error_code ec;
-    fs::remove_all(card / "Dravik/$KVR$/App", ec);
+    if (deleting) fs::remove_all(app, ec);
     ok = ok && !ec &&
          ZlibExtract((card / "StorageCard/UpdateKitM/app.auk").string(), gIn->bodies,
-                     (card / "Dravik/$KVR$/App").string());
-    fs::remove_all(unit / "Dravik_BK", ec);
-    fs::remove_all(unit / "Nandflash_BK", ec);
-    if (!ok || ec) Failed(state, "floor with deletions failed");
-    Ended(state, &area, true);
+                     (deleting ? app : unit / "App").string());
+    if (deleting) {
+      fs::remove_all(unit / "Dravik_BK", ec);
+      fs::remove_all(unit / "Nandflash_BK", ec);
+    }
+    if (!ok || ec) Failed(state, "floor failed");
+    Ended(state, &area, deleting);
   }
 }
+void BM_FloorCpAndZlib(benchmark::State& state) { Floor(state, "floor", false); }
+void BM_FloorWithItsDeletions(benchmark::State& state) { Floor(state, "deleting", true); }
 
 BENCHMARK(BM_ProductUpdate)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_FloorCpAndZlib)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);

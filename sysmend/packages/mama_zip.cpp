@@ -21,7 +21,6 @@ namespace hu {
 namespace {
 
 constexpr size_t kOutBlock = 64 * 1024;
-constexpr uint64_t kWholeLimit = CMamaZip::kWholeLimit;
 constexpr uint8_t kFlagContinuation = 0x02;
 constexpr uint8_t kFlagExtra = 0x04;
 constexpr uint8_t kFlagName = 0x08;
@@ -180,7 +179,7 @@ size_t GzipDataStart(const uint8_t* in, size_t length) {
 InflatedAhead InflateDeflateWhole(const uint8_t* in, size_t length, uint64_t limit) {
   InflatedAhead r;
   r.deflate = in;
-  if (limit > kWholeLimit) return r;
+  if (limit > CMamaZip::kWholeLimit) return r;
   std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(libdeflate_alloc_decompressor(),
                                                                                &libdeflate_free_decompressor);
   const size_t room = static_cast<size_t>(limit);

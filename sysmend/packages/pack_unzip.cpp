@@ -228,10 +228,13 @@ constexpr uint64_t kAheadBytes = 16ull << 20;
 }  // namespace
 
 struct PackExtraction::Ahead {
-  std::deque<const PackMember*> members;  // read and queued, in order
-  std::deque<std::unique_ptr<uint8_t[]>> bodies;
+  struct Read {
+    const PackMember* member;
+    std::unique_ptr<uint8_t[]> body;
+  };
+  std::deque<Read> queued;  // read and given to the worker, in order
   uint64_t bytes = 0;
-  InflateWorker worker;  // declared last: done with `bodies` before they go
+  InflateWorker worker;  // declared last: done with the bodies before they go
 };
 
 PackExtraction::PackExtraction() = default;
@@ -245,17 +248,16 @@ namespace {
 void ReadAhead(File& pack, uint64_t base, PackExtraction& x) {
   if (!x.ahead) x.ahead = std::make_unique<PackExtraction::Ahead>();
   PackExtraction::Ahead& a = *x.ahead;
-  if (a.members.size() > kAheadMembers / 2) return;
+  if (a.queued.size() > kAheadMembers / 2) return;
   const std::vector<const PackMember*>& order = *x.order;
-  for (size_t i = x.position + 1 + a.members.size(); i < order.size() && a.members.size() < kAheadMembers; ++i) {
+  for (size_t i = x.position + 1 + a.queued.size(); i < order.size() && a.queued.size() < kAheadMembers; ++i) {
     const PackMember& m = *order[i];
     const uint64_t bytes = uint64_t{m.stored} + m.unpacked;
     if (!ReadsAhead(m) || a.bytes + bytes > kAheadBytes) break;
     std::unique_ptr<uint8_t[]> body;
     if (ReadBody(pack, base, m, std::string(), &body, &x.packSize, true) != kPackOk) break;
     a.worker.Add(body.get(), m.stored, m.unpacked);
-    a.members.push_back(&m);
-    a.bodies.push_back(std::move(body));
+    a.queued.push_back({&m, std::move(body)});
     a.bytes += bytes;
   }
   a.worker.Go();
@@ -275,11 +277,10 @@ uint32_t ExtractPackMember(Files& files, File& pack, uint64_t base, const PackMe
   bool ahead = false;
   uint32_t result = kPackOk;
   PackExtraction::Ahead* a = extraction ? extraction->ahead.get() : nullptr;
-  if (a && !a->members.empty() && a->members.front() == &member) {
-    body = std::move(a->bodies.front());
+  if (a && !a->queued.empty() && a->queued.front().member == &member) {
+    body = std::move(a->queued.front().body);
     inflated = a->worker.Take();
-    a->members.pop_front();
-    a->bodies.pop_front();
+    a->queued.pop_front();
     a->bytes -= uint64_t{member.stored} + member.unpacked;
     ahead = true;
   } else {
@@ -316,14 +317,12 @@ uint32_t CPackUnzip::DoUnzipPack(const std::string& targetDir) {
     for (const auto& member : group.members) members.push_back(&member);
   }
   uint32_t result = kPackOk;
-  uint64_t n = 1;
   PackExtraction extraction;
   extraction.order = &members;
   for (size_t i = 0; i < members.size(); ++i) {
     extraction.position = i;
     result = ExtractPackMember(files_, *file, m_nOffset, *members[i], targetDir, &extraction);
-    uint32_t percentage = static_cast<uint32_t>(std::min<uint64_t>(100, n * 100 / divisor));
-    ++n;
+    uint32_t percentage = static_cast<uint32_t>(std::min<uint64_t>(100, (i + 1) * 100 / divisor));
     if (m_pCallback && percentage > 0) m_pCallback(0, PackProgress{percentage, result}, m_pContext);
     if (result != kPackOk) return result;
   }

@@ -473,50 +473,29 @@ bool HostFiles::Resolve(const std::string& devicePath, Resolved* out, bool linkI
   return true;
 }
 
-std::string HostFiles::PlainVolume(const std::string& comp) {
-  struct stat st {};
-  if (::stat(root_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
-  const std::string found = FindTwin(root_, st, comp);
-  std::lock_guard<std::mutex> lock(namesMutex_);
-  auto it = folderNames_.find(root_);
-  if (found.empty() || it == folderNames_.end() || it->second.plain.count(AsciiLower(comp)) == 0) return std::string();
-  return found;
-}
-
 size_t HostFiles::LookUpPastVolume(const std::vector<std::string>& parts, Resolved* out) {
-  const std::string volume = PlainVolume(parts.front());
-  if (volume.empty()) return 0;
-  Resolved r = *out;
-  r.parent = root_;
-  r.host = root_ + "/" + volume;
-  r.name = volume;
-  r.st.st_mode = S_IFDIR;
-  const size_t next = LookUpWhole(parts, 1, &r);
-  if (next == 1) return 0;
-  *out = std::move(r);
-  return next;
-}
-
-size_t HostFiles::LookUpWhole(const std::vector<std::string>& parts, size_t from, Resolved* out) {
-  const std::string base = RealRoot() + out->host.substr(root_.size());
-  std::string rel;
-  for (size_t k = from; k + 1 < parts.size(); ++k) rel += "/" + parts[k];
-  const std::string& last = parts.back();
   struct stat st {};
-  int error = StatExact(base + rel + "/" + last, &st);
+  if (::stat(root_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  bool alone = false;
+  const std::string volume = FindTwin(root_, st, parts.front(), &alone);
+  if (volume.empty() || !alone) return 0;
+  std::string rel;
+  for (size_t k = 1; k + 1 < parts.size(); ++k) rel += "/" + parts[k];
+  const std::string folder = root_ + "/" + volume + rel;
+  const std::string realFolder = RealRoot() + "/" + volume + rel;
+  const std::string& last = parts.back();
+  int error = StatExact(realFolder + "/" + last, &st);
   if (error == 0) {
-    out->parent = out->host + rel;
-    out->host = out->parent + "/" + last;
+    out->parent = folder;
+    out->host = folder + "/" + last;
     out->name = last;
     out->st = st;
     return parts.size();
   }
-  if (error != ENOENT || rel.empty()) return from;
   // Missing, or spelled otherwise: the last component is looked at alone
   // when its folder is there as spelled.
-  error = StatExact(base + rel, &st);
-  if (error != 0 || !S_ISDIR(st.st_mode)) return from;
-  out->host += rel;
+  if (error != ENOENT || StatExact(realFolder, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  out->host = folder;
   out->name = parts[parts.size() - 2];
   out->st = st;
   return parts.size() - 1;
@@ -556,9 +535,11 @@ bool ReadNames(const std::string& folder, std::map<std::string, std::string>* na
 }
 }  // namespace
 
-std::string HostFiles::FindTwin(const std::string& folder, const struct stat& st, const std::string& name) {
+std::string HostFiles::FindTwin(const std::string& folder, const struct stat& st, const std::string& name,
+                                bool* alone) {
   const std::string key = AsciiLower(name);
   auto lookUp = [&](const FolderNames& f) {
+    if (alone) *alone = f.plain.count(key) != 0;
     auto it = f.names.find(key);
     return it == f.names.end() ? std::string() : it->second;
   };

@@ -106,17 +106,14 @@ class HostFiles : public Files {
   // dangling one) resolves to the link itself, for the calls that act on the
   // link and never on what it leads to.
   bool Resolve(const std::string& devicePath, Resolved* out, bool linkItself = false);
-  // The host name of the root's entry `comp` (any case) when it is a lone
-  // plain folder or file, from the root's names kept while its stat shows no
-  // change: one stat. Empty when a look of its own must decide.
-  std::string PlainVolume(const std::string& comp);
-  // Resolves parts past the volume at once (see LookUpWhole); 0 when the walk
-  // by components must do it all.
+  // Resolves a path past its first component at once: that component (a
+  // volume, often spelled otherwise than on the host) from the root's names
+  // kept while the root's stat shows no change, when it is a lone plain
+  // entry; the rest by one openat2 that refuses links (StatExact). The index
+  // of the first component left to the walk (parts.size() when none, all
+  // but the last when only the last is missing or spelled otherwise); 0 when
+  // the walk by components must do it all.
   size_t LookUpPastVolume(const std::vector<std::string>& parts, Resolved* out);
-  // Looks parts[from..] up at once below `out` (the folder of the components
-  // before them, settled by Resolve): the index of the first component left
-  // to look at, parts.size() when none is, `from` when all are.
-  size_t LookUpWhole(const std::vector<std::string>& parts, size_t from, Resolved* out);
   // Removes the link `r` itself (DeleteFile and RemoveDirectory of a link).
   bool RemoveLink(const std::string& path, const Resolved& r);
   // The entries of `folder` matching `spec`, in find order (links out of the
@@ -159,7 +156,9 @@ class HostFiles : public Files {
   };
   // The host name in `folder` (stat `st`, taken before) of `name` in any
   // case; empty when there is none.
-  std::string FindTwin(const std::string& folder, const struct stat& st, const std::string& name);
+  // `alone` (optional) tells whether that entry is a lone plain file or folder.
+  std::string FindTwin(const std::string& folder, const struct stat& st, const std::string& name,
+                       bool* alone = nullptr);
   // After this object made `name` in `folder`: the names read before stay
   // good with it added (a change by another program in between is not seen).
   // True when the folder is then known to have no attribute side file.
