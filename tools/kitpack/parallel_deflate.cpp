@@ -93,11 +93,6 @@ struct WorkerState {
   std::unique_ptr<uint8_t[]> block{new uint8_t[kBlock]};  // not zero-filled: every byte is read into first
 };
 
-bool GzipWhole(const uint8_t* data, size_t length, std::string* gz) {
-  auto zip = std::make_unique<Gzip>();
-  return GzipPieces(*zip, data, length, gz);
-}
-
 ParallelDeflate::ParallelDeflate(std::vector<const MemberSource*> members, unsigned threads)
     : members_(std::move(members)), slots_(members_.size()) {
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());

@@ -18,10 +18,6 @@ struct WorkerState;
 // (docs/performance.md has the figures).
 constexpr int kDeflateLevel = 6;
 
-// One gzip stream of `data` at kDeflateLevel, appended to `gz`; false when
-// zlib fails.
-bool GzipWhole(const uint8_t* data, size_t length, std::string* gz);
-
 // Each member is an independent gzip stream, so workers compress members
 // whole, ahead of the writer, while the writer takes them in the order
 // given. Read-ahead stops at a few members and a byte budget, so a tree of
