@@ -1,4 +1,8 @@
 #include "bench/bench_support.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 #include "tests/support/s19_text.h"
 
 #include <benchmark/benchmark.h>
@@ -108,6 +112,56 @@ std::string TextLike(size_t size, std::mt19937& rng) {
   }
   data.resize(size);
   return data;
+}
+
+std::string Prose(size_t size, std::mt19937& rng) {
+  static const struct Vocabulary {
+    std::vector<std::string> words;
+    std::vector<double> cumulative;  // of 1/rank, up to 1
+    Vocabulary() {
+      std::mt19937 spell(8000);
+      // Letters roughly as often as in English: an exponential pick along this order.
+      static const char kLetters[] = "etaoinshrdlcumwfgypbvkjxqz";
+      double sum = 0;
+      for (int rank = 1; rank <= 8000; ++rank) {
+        std::string word;
+        const int length = 2 + static_cast<int>(spell() % 5 + spell() % 5);
+        for (int k = 0; k < length; ++k) {
+          const double pick = -std::log((spell() % 10000 + 1) / 10001.0) * 5;
+          word.push_back(kLetters[std::min(25, static_cast<int>(pick))]);
+        }
+        words.push_back(word);
+        sum += 1.0 / rank;
+        cumulative.push_back(sum);
+      }
+      for (double& c : cumulative) c /= sum;
+    }
+  } vocabulary;
+  std::uniform_real_distribution<double> uniform(0, 1);
+  std::string text;
+  text.reserve(size + 32);
+  size_t line = 0;
+  int inSentence = 0;
+  while (text.size() < size) {
+    const size_t rank = static_cast<size_t>(
+        std::lower_bound(vocabulary.cumulative.begin(), vocabulary.cumulative.end(), uniform(rng)) -
+        vocabulary.cumulative.begin());
+    std::string word = rng() % 40 == 0 ? std::to_string(rng() % 100000) : vocabulary.words[std::min<size_t>(rank, 7999)];
+    if (inSentence++ == 0) word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+    if (inSentence > 5 && rng() % 12 == 0) {
+      word += '.';
+      inSentence = 0;
+    } else if (rng() % 10 == 0) {
+      word += ',';
+    }
+    text += word;
+    line += word.size() + 1;
+    const bool lineFull = line > 60 + rng() % 15;
+    text += lineFull ? '\n' : ' ';
+    if (lineFull) line = 0;
+  }
+  text.resize(size);
+  return text;
 }
 
 bool OnPath(const std::string& program) {

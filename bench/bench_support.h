@@ -115,9 +115,15 @@ bool ServedBytes(const std::string& output, const std::string& port, unsigned lo
 // below 0x1000000, else S3.
 std::string S19Record(unsigned address, const std::vector<unsigned char>& data);
 
-// `size` bytes of text-like data (words, a random byte in four), which
-// compresses about 3:1 as application files do.
+// `size` bytes of text-like data (eight words, a random byte in four), which
+// compresses about 3:1 as application files do. Its few short words give
+// every position a long chain of earlier matches.
 std::string TextLike(size_t size, std::mt19937& rng);
+
+// `size` bytes of prose: words of a fixed 8,000-word vocabulary drawn as a
+// natural language draws them (the n-th most common word 1/n as often),
+// sentences, commas, numbers and lines of 60 to 75 characters.
+std::string Prose(size_t size, std::mt19937& rng);
 
 // Whether PROGRAM is found on the PATH.
 bool OnPath(const std::string& program);

@@ -18,12 +18,34 @@ constexpr size_t kAhead = 8;
 constexpr uint64_t kHeldBudget = 128ull << 20;
 constexpr size_t kBlock = 1 << 20;
 
-// Members' gzip streams, one after the other, each fed piece by piece and
-// appended to `gz`, so that neither a long file nor a bound-sized output
-// buffer is held whole. One per worker: zlib's state is reset between
-// members, not made again. The stream is raw deflate framed here, with the
-// header zlib writes for this level (no name, no time, Unix) and a CRC-32
-// from libdeflate, which is several times faster than zlib's.
+// Members up to this size are held whole and may take libdeflate, which
+// compresses only whole buffers; longer ones stream through zlib in blocks.
+constexpr size_t kWholeLimit = 8u << 20;
+
+// libdeflate's level 6 is 1.6 to 2.9 times as fast as zlib's on application
+// files, and as small or smaller, but on text of a handful of short words
+// repeated it is 4 % larger. Each member's first bytes are compressed both
+// ways; libdeflate takes the member unless zlib did clearly better there.
+constexpr size_t kSample = 8 << 10;
+constexpr size_t kSampleSlackPerMille = 5;
+
+constexpr char kGzipHeader[10] = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, 3};
+
+void AppendTrailer(uint32_t crc, uint64_t length, std::string* gz) {
+  char trailer[8];
+  for (int i = 0; i < 4; ++i) {
+    trailer[i] = static_cast<char>(crc >> (8 * i));
+    trailer[4 + i] = static_cast<char>(static_cast<uint32_t>(length) >> (8 * i));
+  }
+  gz->append(trailer, sizeof trailer);
+}
+
+// Members' gzip streams through zlib, each fed piece by piece and appended to
+// `gz`, so that neither a long file nor a bound-sized output buffer is held
+// whole. One per worker: zlib's state is reset between members, not made
+// again. The stream is raw deflate framed here, with the header zlib writes
+// for this level (no name, no time, Unix) and a CRC-32 from libdeflate,
+// which is several times faster than zlib's.
 class Gzip {
  public:
   Gzip() { ok_ = deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
@@ -34,35 +56,41 @@ class Gzip {
   Gzip& operator=(const Gzip&) = delete;
 
   void Start(std::string* gz) {
-    static const char kHeader[10] = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, 3};
-    gz->append(kHeader, sizeof kHeader);
+    gz->append(kGzipHeader, sizeof kGzipHeader);
     crc_ = 0;
     length_ = 0;
     ok_ = ok_ && deflateReset(&zs_) == Z_OK;
   }
 
-  // At most kBlock bytes a call; `last` ends the stream.
-  bool Feed(const uint8_t* data, size_t length, bool last, std::string* gz) {
+  // At most kBlock bytes a call. Z_FINISH ends the stream; Z_BLOCK ends the
+  // deflate block, so that what the bytes so far cost is in `gz`.
+  bool Feed(const uint8_t* data, size_t length, int flush, std::string* gz) {
     if (!ok_) return false;
     crc_ = libdeflate_crc32(crc_, data, length);
     length_ += length;
     zs_.next_in = const_cast<Bytef*>(data);
     zs_.avail_in = static_cast<uInt>(length);
+    const bool last = flush == Z_FINISH;
     int rc = Z_OK;
     do {
       zs_.next_out = out_;
       zs_.avail_out = sizeof out_;
-      rc = deflate(&zs_, last ? Z_FINISH : Z_NO_FLUSH);
+      rc = deflate(&zs_, flush);
       gz->append(reinterpret_cast<const char*>(out_), sizeof out_ - zs_.avail_out);
     } while (zs_.avail_out == 0 || (last && rc == Z_OK));
     if (!last) return rc != Z_STREAM_ERROR;
     if (rc != Z_STREAM_END) return false;
-    char trailer[8];
-    for (int i = 0; i < 4; ++i) {
-      trailer[i] = static_cast<char>(crc_ >> (8 * i));
-      trailer[4 + i] = static_cast<char>(static_cast<uint32_t>(length_) >> (8 * i));
-    }
-    gz->append(trailer, sizeof trailer);
+    AppendTrailer(crc_, length_, gz);
+    return true;
+  }
+
+  bool Pieces(const uint8_t* data, size_t length, bool last, std::string* gz) {
+    do {
+      const size_t piece = std::min(length, kBlock);
+      if (!Feed(data, piece, last && piece == length ? Z_FINISH : Z_NO_FLUSH, gz)) return false;
+      data += piece;
+      length -= piece;
+    } while (length > 0);
     return true;
   }
 
@@ -74,23 +102,45 @@ class Gzip {
   uint8_t out_[256 * 1024];
 };
 
-bool GzipPieces(Gzip& zip, const uint8_t* data, size_t length, std::string* gz) {
-  zip.Start(gz);
-  do {
-    const size_t piece = std::min(length, kBlock);
-    if (!zip.Feed(data, piece, piece == length, gz)) return false;
-    data += piece;
-    length -= piece;
-  } while (length > 0);
-  return true;
-}
+struct LibdeflateFree {
+  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
 
 }  // namespace
 
 // What a worker keeps from member to member.
 struct WorkerState {
   Gzip zip;
-  std::unique_ptr<uint8_t[]> block{new uint8_t[kBlock]};  // not zero-filled: every byte is read into first
+  std::unique_ptr<libdeflate_compressor, LibdeflateFree> fast{libdeflate_alloc_compressor(kDeflateLevel)};
+  std::unique_ptr<uint8_t[]> whole{new uint8_t[kWholeLimit]};  // not zero-filled: every byte is read into first
+  std::string scratch;
+
+  // libdeflate's raw deflate of `data` into `scratch`: its length, 0 if none.
+  size_t Fast(const uint8_t* data, size_t length) {
+    if (!fast) return 0;
+    scratch.resize(libdeflate_deflate_compress_bound(fast.get(), length));
+    return libdeflate_deflate_compress(fast.get(), data, length, &scratch[0], scratch.size());
+  }
+
+  // A member held whole: libdeflate's stream or zlib's, as the sample says.
+  bool Compress(const uint8_t* data, size_t length, std::string* gz) {
+    const size_t head = std::min(length, kSample);
+    const bool all = head == length;
+    zip.Start(gz);
+    const size_t start = gz->size();
+    if (!zip.Feed(data, head, all ? Z_FINISH : Z_BLOCK, gz)) return false;
+    const size_t zlibHead = gz->size() - start - (all ? 8 : 0);
+    const size_t fastHead = Fast(data, head);
+    if (fastHead == 0 || fastHead * 1000 > zlibHead * (1000 + kSampleSlackPerMille)) {
+      return all || zip.Pieces(data + head, length - head, true, gz);
+    }
+    const size_t n = all ? fastHead : Fast(data, length);
+    if (n == 0) return false;
+    gz->resize(start);
+    gz->append(scratch, 0, n);
+    AppendTrailer(libdeflate_crc32(0, data, length), length, gz);
+    return true;
+  }
 };
 
 ParallelDeflate::ParallelDeflate(std::vector<const MemberSource*> members, unsigned threads)
@@ -112,9 +162,16 @@ ParallelDeflate::~ParallelDeflate() {
 bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot, WorkerState& w) {
   if (m.hostPath.empty()) {
     slot->unpacked = m.bytes.size();
-    if (GzipPieces(w.zip, reinterpret_cast<const uint8_t*>(m.bytes.data()), m.bytes.size(), &slot->gz)) return true;
-    slot->error = "zlib cannot compress";
-    return false;
+    const auto* data = reinterpret_cast<const uint8_t*>(m.bytes.data());
+    bool ok = true;
+    if (m.bytes.size() <= kWholeLimit) {
+      ok = w.Compress(data, m.bytes.size(), &slot->gz);
+    } else {
+      w.zip.Start(&slot->gz);
+      ok = w.zip.Pieces(data, m.bytes.size(), true, &slot->gz);
+    }
+    if (!ok) slot->error = "cannot compress";
+    return ok;
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(m.hostPath.c_str(), "rb"), &std::fclose);
   if (!in) {
@@ -123,23 +180,38 @@ bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot, WorkerState& w
   }
   // Whole blocks go to the compressor unbuffered by stdio.
   std::setvbuf(in.get(), nullptr, _IONBF, 0);
-  w.zip.Start(&slot->gz);
   // Read to the end, not to a size taken before: a file that changes
-  // meanwhile is packed as read.
+  // meanwhile is packed as read. What fits is compressed whole; the first
+  // kWholeLimit bytes of a longer file start its zlib stream.
+  const auto readError = [&] {
+    slot->error = m.hostPath + ": read error";
+    return false;
+  };
+  size_t held = 0;
   size_t n = 0;
   do {
-    n = std::fread(w.block.get(), 1, kBlock, in.get());
-    if (std::ferror(in.get())) {
-      slot->error = m.hostPath + ": read error";
-      return false;
+    n = std::fread(w.whole.get() + held, 1, std::min(kBlock, kWholeLimit - held), in.get());
+    if (std::ferror(in.get())) return readError();
+    held += n;
+  } while (n > 0 && held < kWholeLimit);
+  bool ok = true;
+  if (n == 0) {
+    slot->unpacked = held;
+    ok = w.Compress(w.whole.get(), held, &slot->gz);
+  } else {
+    w.zip.Start(&slot->gz);
+    ok = w.zip.Pieces(w.whole.get(), held, false, &slot->gz);
+    slot->unpacked = held;
+    while (ok) {
+      n = std::fread(w.whole.get(), 1, kBlock, in.get());
+      if (std::ferror(in.get())) return readError();
+      slot->unpacked += n;
+      ok = w.zip.Feed(w.whole.get(), n, n < kBlock ? Z_FINISH : Z_NO_FLUSH, &slot->gz);
+      if (n < kBlock) break;
     }
-    slot->unpacked += n;
-    if (!w.zip.Feed(w.block.get(), n, n < kBlock, &slot->gz)) {
-      slot->error = "zlib cannot compress";
-      return false;
-    }
-  } while (n == kBlock);
-  return true;
+  }
+  if (!ok) slot->error = "cannot compress";
+  return ok;
 }
 
 void ParallelDeflate::Work() {

@@ -13,16 +13,15 @@ namespace hu::kitpack {
 struct MemberSource;
 struct WorkerState;
 
-// zlib's level 6, as pigz -6: on application files libdeflate's level 6 was
-// faster but 4 % larger, and its levels of the same size slower than zlib
-// (docs/performance.md has the figures).
+// Level 6, as pigz -6, for both compressors a member may take (libdeflate's
+// or zlib's; docs/performance.md has the figures behind the choice).
 constexpr int kDeflateLevel = 6;
 
 // Each member is an independent gzip stream, so workers compress members
 // whole, ahead of the writer, while the writer takes them in the order
 // given. Read-ahead stops at a few members and a byte budget, so a tree of
-// large files does not sit in memory at once (one member is held whole:
-// input and output).
+// large files does not sit in memory at once (a worker holds up to 8 MiB of
+// a member's input, and its output).
 class ParallelDeflate {
  public:
   // `members` must outlive this object; `threads` 0 means one per core.
