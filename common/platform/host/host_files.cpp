@@ -190,11 +190,36 @@ bool UpdateSidecar(const std::string& folder, const std::string& name, const uin
   return ok;
 }
 
-// Stored bits of `host` from its extended attribute or its folder's side file.
-bool StoredBits(const std::string& host, const std::string& folder, const std::string& name,
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464  // Linux 6.13; one number on x86-64 and arm64 alike
+#endif
+std::atomic<bool> gGetxattratWorks{true};
+
+// The attribute of `name` in the open folder `folderFd` (links followed, as
+// getxattr does) without the kernel walking the whole path again, as a walk
+// over thousands of entries would have it; by path where the kernel lacks it.
+ssize_t ReadAttrXattr(int folderFd, const std::string& name, const std::string& host, char* buf, size_t size) {
+  if (folderFd >= 0 && gGetxattratWorks.load(std::memory_order_relaxed)) {
+    struct {
+      uint64_t value;
+      uint32_t size;
+      uint32_t flags;
+    } args{reinterpret_cast<uintptr_t>(buf), static_cast<uint32_t>(size), 0};
+    const long n = ::syscall(SYS_getxattrat, folderFd, name.c_str(), 0, kAttrXattr, &args, sizeof args);
+    // A sandbox may refuse a call it does not know with EPERM.
+    if (n >= 0 || (errno != ENOSYS && errno != EPERM)) return n;
+    if (errno == ENOSYS) gGetxattratWorks.store(false, std::memory_order_relaxed);
+  }
+  return ::getxattr(host.c_str(), kAttrXattr, buf, size);
+}
+
+// Stored bits of `host` from its extended attribute or its folder's side
+// file; `host` empty looks at the side file alone. `folderFd` is the open
+// folder where the caller has it, else -1.
+bool StoredBits(int folderFd, const std::string& host, const std::string& folder, const std::string& name,
                 const SidecarMap* sidecar, uint32_t* bits) {
   char buf[32];
-  ssize_t n = ::getxattr(host.c_str(), kAttrXattr, buf, sizeof buf - 1);
+  const ssize_t n = host.empty() ? -1 : ReadAttrXattr(folderFd, name, host, buf, sizeof buf - 1);
   if (n > 0) {
     buf[n] = 0;
     char* stop = nullptr;
@@ -598,8 +623,8 @@ uint32_t HostFiles::AttributesOf(const std::string& folder, const std::string& n
                                  const struct stat& st) {
   uint32_t bits = 0;
   bool stored = !options_.sidecarAttributesOnly
-                    ? StoredBits(folder + "/" + name, folder, name, nullptr, &bits)
-                    : StoredBits("", folder, name, nullptr, &bits);
+                    ? StoredBits(-1, folder + "/" + name, folder, name, nullptr, &bits)
+                    : StoredBits(-1, "", folder, name, nullptr, &bits);
   return ComposeAttributes(st, stored, bits);
 }
 
@@ -712,7 +737,6 @@ bool HostFiles::ListFolder(const Resolved& folder, const std::string& spec, std:
     l.fd.name = std::move(n);
     out->push_back(std::move(l));
   }
-  ::closedir(d);
 
   const SidecarMap sidecar = ReadSidecar(folder.host);
   for (Listed& l : *out) {
@@ -724,12 +748,13 @@ bool HostFiles::ListFolder(const Resolved& folder, const std::string& spec, std:
       l.fd.size = 0;
       continue;
     }
-    l.attributes.stored = StoredBits(options_.sidecarAttributesOnly ? std::string() : host, folder.host,
-                                     l.fd.name, &sidecar, &l.attributes.bits);
+    l.attributes.stored = StoredBits(::dirfd(d), options_.sidecarAttributesOnly ? std::string() : host,
+                                     folder.host, l.fd.name, &sidecar, &l.attributes.bits);
     l.fd.attributes = ComposeAttributes(l.st, l.attributes.stored, l.attributes.bits);
     if (l.link) l.fd.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     l.fd.size = S_ISDIR(l.st.st_mode) ? 0 : static_cast<uint64_t>(l.st.st_size);
   }
+  ::closedir(d);
   out->erase(std::remove_if(out->begin(), out->end(),
                             [](const Listed& l) { return l.fd.attributes == INVALID_FILE_ATTRIBUTES; }),
              out->end());
@@ -926,7 +951,7 @@ bool HostFiles::CopyResolved(const std::string& to, const Resolved& src, const R
   if (known) {
     a = *known;
   } else {
-    a.stored = StoredBits(options_.sidecarAttributesOnly ? std::string() : src.host, src.parent, src.name,
+    a.stored = StoredBits(-1, options_.sidecarAttributesOnly ? std::string() : src.host, src.parent, src.name,
                           nullptr, &a.bits);
   }
   if (a.stored) {
