@@ -1,5 +1,6 @@
 // Runs the built kitpack executable on real folders.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -133,11 +134,15 @@ TEST_F(KitpackTest, EveryMemberIsAGzipStreamPlainZlibInflatesInIndexOrder) {
   fs::path src = root / "many";
   std::mt19937 rng(11);
   for (int i = 0; i < 40; ++i) {
-    // Sizes from nothing to 9 MiB (past what is compressed whole), so later
-    // members often finish first.
+    // Sizes from nothing to 9 MiB, so later members often finish first.
     const size_t size = i == 10 ? (9u << 20) + 17 : i % 7 == 3 ? (3u << 20) - i : rng() % 20000;
     std::string data(size, '\0');
     for (auto& c : data) c = static_cast<char>("kit member \r\n"[rng() % 13] + (rng() % 9 == 0 ? rng() % 50 : 0));
+    // Past the whole-buffer limit and barely compressible: its stream goes
+    // to the writer in pieces.
+    if (i == 10) {
+      for (auto& c : data) c = static_cast<char>(rng());
+    }
     WriteFile(src / ("d" + std::to_string(i % 3)) / ("f" + std::to_string(i) + ".bin"), data);
   }
   fs::path pack = root / "many.auk";
@@ -223,6 +228,38 @@ TEST_F(KitpackTest, MembersStayWithinOnePercentOfZlibLevelSix) {
     auto extracted = TreeOf(out);
     extracted.erase("AppVerInfo.cfg");
     EXPECT_EQ(extracted, TreeOf(src)) << kind;
+  }
+}
+
+// A long member that barely compresses is written as it is compressed, not
+// held whole: packing 64 MiB of noise stays far below 64 MiB resident.
+TEST_F(KitpackTest, LongMemberIsNotHeldWhole) {
+  std::mt19937 rng(5);
+  std::string noise(64u << 20, '\0');
+  for (auto& c : noise) c = static_cast<char>(rng());
+  WriteFile(root / "src" / "noise.bin", noise);
+  const size_t size = noise.size();
+  // The child's peak counts this process's pages at the fork.
+  std::string().swap(noise);
+  const fs::path pack = root / "noise.auk";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(KITPACK_EXE, KITPACK_EXE, "auk", pack.c_str(), (root / "src").c_str(), "--version", "1",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_LT(usage.ru_maxrss, 48 * 1024) << "KiB resident";
+  const nlohmann::json listing = List(pack);
+  ASSERT_EQ(listing["count"], 2);
+  for (const auto& m : listing["members"]) {
+    if (m["name"] == "\\kit\\noise.bin") {
+      EXPECT_EQ(m["size"], size);
+    }
   }
 }
 

@@ -17,6 +17,8 @@ namespace {
 constexpr size_t kAhead = 8;
 constexpr uint64_t kHeldBudget = 128ull << 20;
 constexpr size_t kBlock = 1 << 20;
+// A long member's stream is handed to the writer in pieces of this size.
+constexpr size_t kPassOn = 4u << 20;
 
 // Members up to this size are held whole and may take libdeflate, which
 // compresses only whole buffers; longer ones stream through zlib in blocks.
@@ -159,19 +161,18 @@ ParallelDeflate::~ParallelDeflate() {
   for (auto& w : workers_) w.join();
 }
 
-bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot, WorkerState& w) {
+bool ParallelDeflate::Compress(size_t index, Slot* slot, WorkerState& w) {
+  const MemberSource& m = *members_[index];
+  const auto cannot = [&] {
+    slot->error = "cannot compress";
+    return false;
+  };
   if (m.hostPath.empty()) {
     slot->unpacked = m.bytes.size();
     const auto* data = reinterpret_cast<const uint8_t*>(m.bytes.data());
-    bool ok = true;
-    if (m.bytes.size() <= kWholeLimit) {
-      ok = w.Compress(data, m.bytes.size(), &slot->gz);
-    } else {
-      w.zip.Start(&slot->gz);
-      ok = w.zip.Pieces(data, m.bytes.size(), true, &slot->gz);
-    }
-    if (!ok) slot->error = "cannot compress";
-    return ok;
+    if (m.bytes.size() <= kWholeLimit) return w.Compress(data, m.bytes.size(), &slot->gz) || cannot();
+    w.zip.Start(&slot->gz);
+    return w.zip.Pieces(data, m.bytes.size(), true, &slot->gz) || cannot();
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(m.hostPath.c_str(), "rb"), &std::fclose);
   if (!in) {
@@ -194,24 +195,44 @@ bool ParallelDeflate::Compress(const MemberSource& m, Slot* slot, WorkerState& w
     if (std::ferror(in.get())) return readError();
     held += n;
   } while (n > 0 && held < kWholeLimit);
-  bool ok = true;
-  if (n == 0) {
-    slot->unpacked = held;
-    ok = w.Compress(w.whole.get(), held, &slot->gz);
-  } else {
-    w.zip.Start(&slot->gz);
-    ok = w.zip.Pieces(w.whole.get(), held, false, &slot->gz);
-    slot->unpacked = held;
-    while (ok) {
-      n = std::fread(w.whole.get(), 1, kBlock, in.get());
+  slot->unpacked = held;
+  if (n == 0) return w.Compress(w.whole.get(), held, &slot->gz) || cannot();
+  // Longer: a zlib stream of what is held, then of the rest block by block,
+  // handed on in pieces.
+  w.zip.Start(&slot->gz);
+  for (size_t fed = 0;;) {
+    const uint8_t* data = w.whole.get() + fed;
+    size_t length = std::min(kBlock, held - fed);
+    fed += length;
+    bool last = false;
+    if (length == 0) {  // all that was held is fed: the buffer is free for the rest
+      data = w.whole.get();
+      length = std::fread(w.whole.get(), 1, kBlock, in.get());
       if (std::ferror(in.get())) return readError();
-      slot->unpacked += n;
-      ok = w.zip.Feed(w.whole.get(), n, n < kBlock ? Z_FINISH : Z_NO_FLUSH, &slot->gz);
-      if (n < kBlock) break;
+      slot->unpacked += length;
+      last = length < kBlock;
+    }
+    if (!w.zip.Feed(data, length, last ? Z_FINISH : Z_NO_FLUSH, &slot->gz)) return cannot();
+    if (last) return true;
+    if (slot->gz.size() >= kPassOn && !PassOn(index, &slot->gz)) return cannot();
+  }
+}
+
+bool ParallelDeflate::PassOn(size_t index, std::string* gz) {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stop_ || written_ == index; });
+    if (stop_) return false;
+    std::string& passed = slots_[index].passed;
+    if (passed.empty()) {
+      passed.swap(*gz);
+    } else {
+      passed += *gz;
     }
   }
-  if (!ok) slot->error = "cannot compress";
-  return ok;
+  gz->clear();
+  changed_.notify_all();
+  return true;
 }
 
 void ParallelDeflate::Work() {
@@ -229,11 +250,12 @@ void ParallelDeflate::Work() {
       i = claimed_++;
     }
     Slot done;
-    Compress(*members_[i], &done, *state);
+    Compress(i, &done, *state);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       held_ += done.gz.size();
       done.ready = true;
+      done.passed = std::move(slots_[i].passed);
       slots_[i] = std::move(done);
     }
     changed_.notify_all();
@@ -241,29 +263,41 @@ void ParallelDeflate::Work() {
 }
 
 bool ParallelDeflate::WriteNext(std::FILE* out, uint64_t* stored, uint64_t* unpacked, std::string* error) {
-  Slot slot;
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (written_ >= members_.size()) {
-      *error = "no member left to write";
-      return false;
-    }
-    changed_.wait(lock, [this] { return slots_[written_].ready; });
-    slot = std::move(slots_[written_]);
-    slots_[written_] = Slot();
-    held_ -= slot.gz.size();
-    ++written_;
-  }
-  changed_.notify_all();
-  if (!slot.error.empty()) {
-    *error = slot.error;
-    return false;
-  }
-  if (!slot.gz.empty() && std::fwrite(slot.gz.data(), 1, slot.gz.size(), out) != slot.gz.size()) {
+  const auto put = [&](const std::string& bytes) {
+    if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size()) return true;
     *error = "write error";
     return false;
+  };
+  Slot slot;
+  uint64_t passed = 0;
+  for (;;) {
+    std::string piece;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (written_ >= members_.size()) {
+        *error = "no member left to write";
+        return false;
+      }
+      changed_.wait(lock, [this] { return slots_[written_].ready || !slots_[written_].passed.empty(); });
+      piece.swap(slots_[written_].passed);
+      if (slots_[written_].ready) {
+        slot = std::move(slots_[written_]);
+        slots_[written_] = Slot();
+        held_ -= slot.gz.size();
+        ++written_;
+      }
+    }
+    changed_.notify_all();
+    if (!slot.error.empty()) {
+      *error = slot.error;
+      return false;
+    }
+    if (!put(piece)) return false;
+    passed += piece.size();
+    if (slot.ready) break;
   }
-  *stored = slot.gz.size();
+  if (!put(slot.gz)) return false;
+  *stored = passed + slot.gz.size();
   *unpacked = slot.unpacked;
   if (*unpacked > UINT32_MAX || *stored > UINT32_MAX) {
     *error = "member " + std::string("\"") + members_[written_ - 1]->name + "\" is larger than 4 GiB";

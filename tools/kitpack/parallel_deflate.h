@@ -20,8 +20,9 @@ constexpr int kDeflateLevel = 6;
 // Each member is an independent gzip stream, so workers compress members
 // whole, ahead of the writer, while the writer takes them in the order
 // given. Read-ahead stops at a few members and a byte budget, so a tree of
-// large files does not sit in memory at once (a worker holds up to 8 MiB of
-// a member's input, and its output).
+// large files does not sit in memory at once: a worker holds up to 8 MiB of
+// a member's input, and a long member's stream goes to the writer in pieces
+// once it is that member's turn.
 class ParallelDeflate {
  public:
   // `members` must outlive this object; `threads` 0 means one per core.
@@ -40,9 +41,13 @@ class ParallelDeflate {
     std::string gz;
     uint64_t unpacked = 0;
     std::string error;
+    std::string passed;  // the start of a long member's stream, handed over before it is done
   };
   void Work();
-  bool Compress(const MemberSource& m, Slot* slot, WorkerState& w);
+  bool Compress(size_t index, Slot* slot, WorkerState& w);
+  // Hands the first bytes of member `index`'s stream to the writer once it
+  // writes that member, waiting till then; false when stopped.
+  bool PassOn(size_t index, std::string* gz);
 
   std::vector<const MemberSource*> members_;
   std::vector<Slot> slots_;
