@@ -134,8 +134,9 @@ TEST_F(KitpackTest, EveryMemberIsAGzipStreamPlainZlibInflatesInIndexOrder) {
   fs::path src = root / "many";
   std::mt19937 rng(11);
   for (int i = 0; i < 40; ++i) {
-    // Sizes from nothing to 9 MiB, so later members often finish first.
-    const size_t size = i == 10 ? (9u << 20) + 17 : i % 7 == 3 ? (3u << 20) - i : rng() % 20000;
+    // Sizes from nothing to 10 MiB, so later members often finish first;
+    // the longest are compressed in blocks, one of them a whole number of blocks.
+    const size_t size = i == 10 ? (9u << 20) + 17 : i == 20 ? 10u << 20 : i % 7 == 3 ? (3u << 20) - i : rng() % 20000;
     std::string data(size, '\0');
     for (auto& c : data) c = static_cast<char>("kit member \r\n"[rng() % 13] + (rng() % 9 == 0 ? rng() % 50 : 0));
     // Past the whole-buffer limit and barely compressible: its stream goes

@@ -19,6 +19,10 @@ constexpr uint64_t kHeldBudget = 128ull << 20;
 constexpr size_t kBlock = 1 << 20;
 // A long member's stream is handed to the writer in pieces of this size.
 constexpr size_t kPassOn = 4u << 20;
+// A long member is compressed in blocks of kBlock, each primed with the 32 KiB
+// before it and ended on a byte (as pigz does), at most this many at a time.
+constexpr size_t kBlocksInFlight = 4;
+constexpr size_t kWindow = 32u << 10;
 
 // Members up to this size are held whole and may take libdeflate, which
 // compresses only whole buffers; longer ones stream through zlib in blocks.
@@ -42,6 +46,19 @@ void AppendTrailer(uint32_t crc, uint64_t length, std::string* gz) {
   gz->append(trailer, sizeof trailer);
 }
 
+// zlib's raw deflate at kitpack's level: made once, reset for each use.
+struct RawDeflate {
+  z_stream zs{};
+  bool ok = deflateInit2(&zs, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+  RawDeflate() = default;
+  ~RawDeflate() {
+    if (ok) deflateEnd(&zs);
+  }
+  RawDeflate(const RawDeflate&) = delete;
+  RawDeflate& operator=(const RawDeflate&) = delete;
+  bool Reset() { return ok && deflateReset(&zs) == Z_OK; }
+};
+
 // Members' gzip streams through zlib, each fed piece by piece and appended to
 // `gz`, so that neither a long file nor a bound-sized output buffer is held
 // whole. One per worker: zlib's state is reset between members, not made
@@ -50,18 +67,11 @@ void AppendTrailer(uint32_t crc, uint64_t length, std::string* gz) {
 // which is several times faster than zlib's.
 class Gzip {
  public:
-  Gzip() { ok_ = deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
-  ~Gzip() {
-    if (ok_) deflateEnd(&zs_);
-  }
-  Gzip(const Gzip&) = delete;
-  Gzip& operator=(const Gzip&) = delete;
-
   void Start(std::string* gz) {
     gz->append(kGzipHeader, sizeof kGzipHeader);
     crc_ = 0;
     length_ = 0;
-    ok_ = ok_ && deflateReset(&zs_) == Z_OK;
+    ok_ = raw_.Reset();
   }
 
   // At most kBlock bytes a call. Z_FINISH ends the stream; Z_BLOCK ends the
@@ -70,16 +80,16 @@ class Gzip {
     if (!ok_) return false;
     crc_ = libdeflate_crc32(crc_, data, length);
     length_ += length;
-    zs_.next_in = const_cast<Bytef*>(data);
-    zs_.avail_in = static_cast<uInt>(length);
+    raw_.zs.next_in = const_cast<Bytef*>(data);
+    raw_.zs.avail_in = static_cast<uInt>(length);
     const bool last = flush == Z_FINISH;
     int rc = Z_OK;
     do {
-      zs_.next_out = out_;
-      zs_.avail_out = sizeof out_;
-      rc = deflate(&zs_, flush);
-      gz->append(reinterpret_cast<const char*>(out_), sizeof out_ - zs_.avail_out);
-    } while (zs_.avail_out == 0 || (last && rc == Z_OK));
+      raw_.zs.next_out = out_;
+      raw_.zs.avail_out = sizeof out_;
+      rc = deflate(&raw_.zs, flush);
+      gz->append(reinterpret_cast<const char*>(out_), sizeof out_ - raw_.zs.avail_out);
+    } while (raw_.zs.avail_out == 0 || (last && rc == Z_OK));
     if (!last) return rc != Z_STREAM_ERROR;
     if (rc != Z_STREAM_END) return false;
     AppendTrailer(crc_, length_, gz);
@@ -97,7 +107,7 @@ class Gzip {
   }
 
  private:
-  z_stream zs_{};
+  RawDeflate raw_;
   bool ok_ = false;
   uint32_t crc_ = 0;
   uint64_t length_ = 0;
@@ -110,9 +120,57 @@ struct LibdeflateFree {
 
 }  // namespace
 
+struct ParallelDeflate::Block {
+  std::vector<uint8_t> data;
+  std::string primer;  // the window before `data`
+  bool last = false;
+  bool done = false;
+  bool ok = false;
+  std::string deflated;
+};
+
+namespace {
+
+// Raw deflate of one block of a long member: primed with the bytes before it,
+// ended on a byte boundary unless it is the last, so that the blocks'
+// outputs joined are one stream.
+class BlockDeflater {
+ public:
+  // `primer`: the bytes before `data`; `last` ends the stream.
+  bool Deflate(const std::vector<uint8_t>& data, const std::string& primer, bool last, std::string* out) {
+    if (!raw_.Reset()) return false;
+    if (!primer.empty() && deflateSetDictionary(&raw_.zs, reinterpret_cast<const Bytef*>(primer.data()),
+                                                static_cast<uInt>(primer.size())) != Z_OK) {
+      return false;
+    }
+    out->resize(deflateBound(&raw_.zs, data.size()) + 16);
+    raw_.zs.next_in = const_cast<Bytef*>(data.data());
+    raw_.zs.avail_in = static_cast<uInt>(data.size());
+    raw_.zs.next_out = reinterpret_cast<Bytef*>(&(*out)[0]);
+    raw_.zs.avail_out = static_cast<uInt>(out->size());
+    for (;;) {
+      const int rc = deflate(&raw_.zs, last ? Z_FINISH : Z_SYNC_FLUSH);
+      if (rc == Z_STREAM_ERROR) return false;
+      if (last ? rc == Z_STREAM_END : raw_.zs.avail_out > 0) break;
+      const size_t used = out->size() - raw_.zs.avail_out;
+      out->resize(out->size() * 2);
+      raw_.zs.next_out = reinterpret_cast<Bytef*>(&(*out)[used]);
+      raw_.zs.avail_out = static_cast<uInt>(out->size() - used);
+    }
+    out->resize(out->size() - raw_.zs.avail_out);
+    return true;
+  }
+
+ private:
+  RawDeflate raw_;
+};
+
+}  // namespace
+
 // What a worker keeps from member to member.
 struct WorkerState {
   Gzip zip;
+  BlockDeflater blocks;
   std::unique_ptr<libdeflate_compressor, LibdeflateFree> fast{libdeflate_alloc_compressor(kDeflateLevel)};
   std::unique_ptr<uint8_t[]> whole{new uint8_t[kWholeLimit]};  // not zero-filled: every byte is read into first
   std::string scratch;
@@ -168,11 +226,18 @@ bool ParallelDeflate::Compress(size_t index, Slot* slot, WorkerState& w) {
     return false;
   };
   if (m.hostPath.empty()) {
-    slot->unpacked = m.bytes.size();
     const auto* data = reinterpret_cast<const uint8_t*>(m.bytes.data());
-    if (m.bytes.size() <= kWholeLimit) return w.Compress(data, m.bytes.size(), &slot->gz) || cannot();
-    w.zip.Start(&slot->gz);
-    return w.zip.Pieces(data, m.bytes.size(), true, &slot->gz) || cannot();
+    if (m.bytes.size() <= kWholeLimit) {
+      slot->unpacked = m.bytes.size();
+      return w.Compress(data, m.bytes.size(), &slot->gz) || cannot();
+    }
+    size_t fed = 0;
+    return CompressLong(index, slot, w, [&](uint8_t* out, size_t length) {
+      length = std::min(length, m.bytes.size() - fed);
+      std::copy_n(data + fed, length, out);
+      fed += length;
+      return length;
+    });
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(m.hostPath.c_str(), "rb"), &std::fclose);
   if (!in) {
@@ -182,40 +247,117 @@ bool ParallelDeflate::Compress(size_t index, Slot* slot, WorkerState& w) {
   // Whole blocks go to the compressor unbuffered by stdio.
   std::setvbuf(in.get(), nullptr, _IONBF, 0);
   // Read to the end, not to a size taken before: a file that changes
-  // meanwhile is packed as read. What fits is compressed whole; the first
-  // kWholeLimit bytes of a longer file start its zlib stream.
-  const auto readError = [&] {
-    slot->error = m.hostPath + ": read error";
-    return false;
-  };
+  // meanwhile is packed as read. What fits is compressed whole.
   size_t held = 0;
   size_t n = 0;
   do {
     n = std::fread(w.whole.get() + held, 1, std::min(kBlock, kWholeLimit - held), in.get());
-    if (std::ferror(in.get())) return readError();
+    if (std::ferror(in.get())) {
+      slot->error = m.hostPath + ": read error";
+      return false;
+    }
     held += n;
   } while (n > 0 && held < kWholeLimit);
-  slot->unpacked = held;
-  if (n == 0) return w.Compress(w.whole.get(), held, &slot->gz) || cannot();
-  // Longer: a zlib stream of what is held, then of the rest block by block,
-  // handed on in pieces.
-  w.zip.Start(&slot->gz);
-  for (size_t fed = 0;;) {
-    const uint8_t* data = w.whole.get() + fed;
-    size_t length = std::min(kBlock, held - fed);
-    fed += length;
-    bool last = false;
-    if (length == 0) {  // all that was held is fed: the buffer is free for the rest
-      data = w.whole.get();
-      length = std::fread(w.whole.get(), 1, kBlock, in.get());
-      if (std::ferror(in.get())) return readError();
-      slot->unpacked += length;
-      last = length < kBlock;
-    }
-    if (!w.zip.Feed(data, length, last ? Z_FINISH : Z_NO_FLUSH, &slot->gz)) return cannot();
-    if (last) return true;
-    if (slot->gz.size() >= kPassOn && !PassOn(index, &slot->gz)) return cannot();
+  if (n == 0) {
+    slot->unpacked = held;
+    return w.Compress(w.whole.get(), held, &slot->gz) || cannot();
   }
+  // Longer: what is held first, then the rest of the file.
+  size_t fed = 0;
+  const bool ok = CompressLong(index, slot, w, [&](uint8_t* out, size_t length) {
+    if (fed < held) {
+      length = std::min(length, held - fed);
+      std::copy_n(w.whole.get() + fed, length, out);
+      fed += length;
+      return length;
+    }
+    length = std::fread(out, 1, length, in.get());
+    return std::ferror(in.get()) ? SIZE_MAX : length;
+  });
+  if (!ok && slot->error.empty()) slot->error = m.hostPath + ": read error";
+  return ok;
+}
+
+bool ParallelDeflate::CompressLong(size_t index, Slot* slot, WorkerState& w, const Reader& read) {
+  slot->gz.append(kGzipHeader, sizeof kGzipHeader);
+  std::deque<std::unique_ptr<Block>> inFlight;
+  std::string window;
+  uint32_t crc = 0;
+  uint64_t length = 0;
+  bool end = false;
+  while (!end || !inFlight.empty()) {
+    while (!end && inFlight.size() < kBlocksInFlight) {
+      auto block = std::make_unique<Block>();
+      block->data.resize(kBlock);
+      const size_t n = read(block->data.data(), kBlock);
+      if (n == SIZE_MAX) {
+        Abandon(inFlight);
+        return false;
+      }
+      block->data.resize(n);
+      block->last = end = n < kBlock;
+      crc = libdeflate_crc32(crc, block->data.data(), n);
+      length += n;
+      block->primer = window;
+      window.append(block->data.begin() + static_cast<ptrdiff_t>(n - std::min(n, kWindow)), block->data.end());
+      if (window.size() > kWindow) window.erase(0, window.size() - kWindow);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        blocks_.push_back(block.get());
+      }
+      changed_.notify_all();
+      inFlight.push_back(std::move(block));
+    }
+    // The oldest block next, helping with any block meanwhile.
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (!inFlight.front()->done) {
+        if (!RunBlock(lock, w)) changed_.wait(lock);
+      }
+    }
+    if (!inFlight.front()->ok) {
+      Abandon(inFlight);
+      slot->error = "cannot compress";
+      return false;
+    }
+    slot->gz += inFlight.front()->deflated;
+    inFlight.pop_front();
+    if (slot->gz.size() >= kPassOn && !PassOn(index, &slot->gz)) {
+      Abandon(inFlight);
+      slot->error = "cannot compress";
+      return false;
+    }
+  }
+  AppendTrailer(crc, length, &slot->gz);
+  slot->unpacked = length;
+  return true;
+}
+
+bool ParallelDeflate::RunBlock(std::unique_lock<std::mutex>& lock, WorkerState& w) {
+  if (blocks_.empty()) return false;
+  Block* block = blocks_.front();
+  blocks_.pop_front();
+  lock.unlock();
+  const bool ok = w.blocks.Deflate(block->data, block->primer, block->last, &block->deflated);
+  lock.lock();
+  block->ok = ok;
+  block->done = true;
+  changed_.notify_all();
+  return true;
+}
+
+void ParallelDeflate::Abandon(std::deque<std::unique_ptr<Block>>& blocks) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (auto& block : blocks) {
+    auto queued = std::find(blocks_.begin(), blocks_.end(), block.get());
+    if (queued != blocks_.end()) {
+      blocks_.erase(queued);
+      block->done = true;
+    }
+  }
+  changed_.wait(lock, [&] {
+    return std::all_of(blocks.begin(), blocks.end(), [](const std::unique_ptr<Block>& b) { return b->done; });
+  });
 }
 
 bool ParallelDeflate::PassOn(size_t index, std::string* gz) {
@@ -241,12 +383,16 @@ void ParallelDeflate::Work() {
     size_t i = 0;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      // The member the writer waits for is always claimable, whatever is held.
+      // Blocks of a long member come first. The member the writer waits for
+      // is always claimable, whatever is held. With every member claimed a
+      // worker stays to help with blocks till all are written.
       changed_.wait(lock, [this] {
-        return stop_ || claimed_ == members_.size() ||
-               claimed_ == written_ || (claimed_ < written_ + kAhead && held_ < kHeldBudget);
+        return stop_ || !blocks_.empty() || written_ == members_.size() ||
+               (claimed_ < members_.size() &&
+                (claimed_ == written_ || (claimed_ < written_ + kAhead && held_ < kHeldBudget)));
       });
-      if (stop_ || claimed_ == members_.size()) return;
+      if (stop_ || written_ == members_.size()) return;
+      if (RunBlock(lock, *state)) continue;
       i = claimed_++;
     }
     Slot done;

@@ -3,6 +3,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,7 +25,8 @@ constexpr int kDeflateLevel = 6;
 // given. Read-ahead stops at a few members and a byte budget, so a tree of
 // large files does not sit in memory at once: a worker holds up to 8 MiB of
 // a member's input, and a long member's stream goes to the writer in pieces
-// once it is that member's turn.
+// once it is that member's turn. A long member is compressed in blocks that
+// any worker with nothing else to do takes up.
 class ParallelDeflate {
  public:
   // `members` must outlive this object; `threads` 0 means one per core.
@@ -43,8 +47,17 @@ class ParallelDeflate {
     std::string error;
     std::string passed;  // the start of a long member's stream, handed over before it is done
   };
+  struct Block;
+  // Gives `length` bytes or fewer into `data`; SIZE_MAX on a read error.
+  using Reader = std::function<size_t(uint8_t* data, size_t length)>;
+
   void Work();
   bool Compress(size_t index, Slot* slot, WorkerState& w);
+  bool CompressLong(size_t index, Slot* slot, WorkerState& w, const Reader& read);
+  // Compresses the oldest block waiting, if any; called with the lock held.
+  bool RunBlock(std::unique_lock<std::mutex>& lock, WorkerState& w);
+  // Waits till none of `blocks` is queued or being compressed.
+  void Abandon(std::deque<std::unique_ptr<Block>>& blocks);
   // Hands the first bytes of member `index`'s stream to the writer once it
   // writes that member, waiting till then; false when stopped.
   bool PassOn(size_t index, std::string* gz);
@@ -57,6 +70,7 @@ class ParallelDeflate {
   size_t written_ = 0;    // members written out
   uint64_t held_ = 0;     // bytes of finished streams not yet written
   bool stop_ = false;
+  std::deque<Block*> blocks_;  // of long members, for any worker to compress
   std::vector<std::thread> workers_;
 };
 
