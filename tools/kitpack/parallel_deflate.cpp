@@ -122,7 +122,8 @@ struct LibdeflateFree {
 
 struct ParallelDeflate::Block {
   std::vector<uint8_t> data;
-  std::string primer;  // the window before `data`
+  std::string primer;  // the window before `data`, for zlib
+  bool fast = false;   // libdeflate's, standing alone
   bool last = false;
   bool done = false;
   bool ok = false;
@@ -130,6 +131,51 @@ struct ParallelDeflate::Block {
 };
 
 namespace {
+
+// Lets the raw deflate stream `d` be followed by another, as zlib's gzjoin
+// example joins streams: the bit that marks its last block as the last is
+// cleared, and an empty stored block brings it to a byte boundary. The
+// blocks are found by inflating it; false when it does not inflate whole.
+bool MakeJoinable(std::string* d) {
+  z_stream in{};
+  if (inflateInit2(&in, -MAX_WBITS) != Z_OK) return false;
+  std::unique_ptr<Bytef[]> sink(new Bytef[1 << 16]);
+  in.next_in = reinterpret_cast<Bytef*>(&(*d)[0]);
+  in.avail_in = static_cast<uInt>(d->size());
+  size_t headerByte = 0;  // where the last block seen so far starts
+  int headerBit = 0;
+  int endLeft = -1;  // unused high bits of the byte the last block ends in
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    in.next_out = sink.get();
+    in.avail_out = 1 << 16;
+    rc = inflate(&in, Z_BLOCK);
+    // At a block boundary: 64 says the block just ended was the last.
+    if (rc == Z_OK && (in.data_type & 128)) {
+      const size_t used = d->size() - in.avail_in;
+      const int left = in.data_type & 7;
+      if (in.data_type & 64) {
+        endLeft = used == d->size() ? left : -1;
+      } else {
+        headerByte = left ? used - 1 : used;
+        headerBit = left ? 8 - left : 0;
+      }
+    }
+  }
+  inflateEnd(&in);
+  const uint8_t finalBit = static_cast<uint8_t>(1u << headerBit);
+  if (rc != Z_STREAM_END || endLeft < 0 || headerByte >= d->size() ||
+      !(static_cast<uint8_t>((*d)[headerByte]) & finalBit)) {
+    return false;
+  }
+  (*d)[headerByte] = static_cast<char>(static_cast<uint8_t>((*d)[headerByte]) & ~finalBit);
+  if (endLeft > 0) d->back() = static_cast<char>(static_cast<uint8_t>(d->back()) & ((1u << (8 - endLeft)) - 1));
+  // The stored block's three header bits, all zero, spill into a new byte
+  // when fewer are left; then its empty length and that length's complement.
+  if (endLeft < 3) d->push_back('\0');
+  d->append("\0\0\xff\xff", 4);
+  return true;
+}
 
 // Raw deflate of one block of a long member: primed with the bytes before it,
 // ended on a byte boundary unless it is the last, so that the blocks'
@@ -161,6 +207,14 @@ class BlockDeflater {
     return true;
   }
 
+  // The same by libdeflate, which cannot be primed: the block stands alone.
+  static bool Fast(libdeflate_compressor* c, const std::vector<uint8_t>& data, bool last, std::string* out) {
+    out->resize(libdeflate_deflate_compress_bound(c, data.size()));
+    const size_t n = libdeflate_deflate_compress(c, data.data(), data.size(), &(*out)[0], out->size());
+    out->resize(n);
+    return n > 0 && (last || MakeJoinable(out));
+  }
+
  private:
   RawDeflate raw_;
 };
@@ -179,7 +233,20 @@ struct WorkerState {
   size_t Fast(const uint8_t* data, size_t length) {
     if (!fast) return 0;
     scratch.resize(libdeflate_deflate_compress_bound(fast.get(), length));
-    return libdeflate_deflate_compress(fast.get(), data, length, &scratch[0], scratch.size());
+    scratch.resize(libdeflate_deflate_compress(fast.get(), data, length, &scratch[0], scratch.size()));
+    return scratch.size();
+  }
+
+  // Whether libdeflate's output of a sample is no larger than zlib's by more than the slack.
+  static bool FastWins(size_t fastHead, size_t zlibHead) {
+    return fastHead > 0 && fastHead * 1000 <= zlibHead * (1000 + kSampleSlackPerMille);
+  }
+
+  // For a long member, from its first block: libdeflate or zlib.
+  bool FastSuits(const std::vector<uint8_t>& first) {
+    const std::vector<uint8_t> head(first.begin(), first.begin() + static_cast<ptrdiff_t>(std::min(first.size(), kSample)));
+    std::string zlibHead;
+    return blocks.Deflate(head, std::string(), true, &zlibHead) && FastWins(Fast(head.data(), head.size()), zlibHead.size());
   }
 
   // A member held whole: libdeflate's stream or zlib's, as the sample says.
@@ -190,11 +257,10 @@ struct WorkerState {
     const size_t start = gz->size();
     if (!zip.Feed(data, head, all ? Z_FINISH : Z_BLOCK, gz)) return false;
     const size_t zlibHead = gz->size() - start - (all ? 8 : 0);
-    const size_t fastHead = Fast(data, head);
-    if (fastHead == 0 || fastHead * 1000 > zlibHead * (1000 + kSampleSlackPerMille)) {
+    if (!FastWins(Fast(data, head), zlibHead)) {
       return all || zip.Pieces(data + head, length - head, true, gz);
     }
-    const size_t n = all ? fastHead : Fast(data, length);
+    const size_t n = all ? scratch.size() : Fast(data, length);
     if (n == 0) return false;
     gz->resize(start);
     gz->append(scratch, 0, n);
@@ -285,6 +351,7 @@ bool ParallelDeflate::CompressLong(size_t index, Slot* slot, WorkerState& w, con
   uint32_t crc = 0;
   uint64_t length = 0;
   bool end = false;
+  bool fast = false;  // decided on the first block
   while (!end || !inFlight.empty()) {
     while (!end && inFlight.size() < kBlocksInFlight) {
       auto block = std::make_unique<Block>();
@@ -296,9 +363,11 @@ bool ParallelDeflate::CompressLong(size_t index, Slot* slot, WorkerState& w, con
       }
       block->data.resize(n);
       block->last = end = n < kBlock;
+      if (length == 0) fast = w.fast && w.FastSuits(block->data);
       crc = libdeflate_crc32(crc, block->data.data(), n);
       length += n;
-      block->primer = window;
+      block->fast = fast;
+      if (!fast) block->primer = window;
       window.append(block->data.begin() + static_cast<ptrdiff_t>(n - std::min(n, kWindow)), block->data.end());
       if (window.size() > kWindow) window.erase(0, window.size() - kWindow);
       {
@@ -338,7 +407,8 @@ bool ParallelDeflate::RunBlock(std::unique_lock<std::mutex>& lock, WorkerState& 
   Block* block = blocks_.front();
   blocks_.pop_front();
   lock.unlock();
-  const bool ok = w.blocks.Deflate(block->data, block->primer, block->last, &block->deflated);
+  const bool ok = block->fast && w.fast ? BlockDeflater::Fast(w.fast.get(), block->data, block->last, &block->deflated)
+                                       : w.blocks.Deflate(block->data, block->primer, block->last, &block->deflated);
   lock.lock();
   block->ok = ok;
   block->done = true;
