@@ -2,8 +2,9 @@
 // files (about 205 MB) against `pigz -6 -r` of the same tree, repetitions
 // interleaved in one run; then, on one core and from memory, zlib's level 6
 // against libdeflate's levels 5 to 7 on a fifth of the files: the speed and
-// size that chose kitpack's compressors. Two trees: prose (a natural
-// vocabulary) and text of eight short words, where libdeflate does worst.
+// size that chose kitpack's compressors. Three trees: prose (a natural
+// vocabulary), text of eight short words, where libdeflate does worst, and
+// one 205 MB file of prose, which kitpack compresses in blocks.
 //
 //   cmake --build build --target bench_kit_build kitpack && build/bin/bench_kit_build
 //
@@ -48,16 +49,17 @@ struct Input {
 };
 fs::path gDir;  // the scratch folder
 
-void MakeTree(Input* in, std::string (*text)(size_t, std::mt19937&)) {
+// `files` files of about kTreeBytes in all; a single file is not sampled.
+void MakeTree(Input* in, int files, std::string (*text)(size_t, std::mt19937&)) {
   std::mt19937 rng(205);
-  const uint64_t average = kTreeBytes / kFiles;
-  for (int i = 0; i < kFiles; ++i) {
-    const size_t size = static_cast<size_t>(average / 2 + rng() % average);
+  const uint64_t average = kTreeBytes / static_cast<uint64_t>(files);
+  for (int i = 0; i < files; ++i) {
+    const size_t size = static_cast<size_t>(files == 1 ? average : average / 2 + rng() % average);
     std::string data = text(size, rng);
     const fs::path path = in->tree / ("d" + std::to_string(i % kFolders)) / ("f" + std::to_string(i) + ".txt");
     WriteFile(path, data);
     in->bytes += size;
-    if (i % kSampleEvery == 0) {
+    if (files > 1 && i % kSampleEvery == 0) {
       in->sampleBytes += size;
       in->sample.push_back(std::move(data));
     }
@@ -171,15 +173,17 @@ void Register(const std::string& name, const Input& in, void (*fn)(benchmark::St
 // The figures of one tree; false when a side has none.
 bool Report(const Input& in, bool pigz, std::map<std::string, double>& medians) {
   const double mb = in.bytes / 1e6, sampleMb = in.sampleBytes / 1e6;
-  std::printf("%s, one core, %.1f MB from memory:", in.name.c_str(), sampleMb);
-  std::printf(" zlib 6 %.1f MB/s size %.4f", sampleMb / medians["BM_Zlib6/" + in.name], 1.0);
-  for (int level : {5, 6, 7}) {
-    const std::string name = "libdeflate " + std::to_string(level);
-    std::printf("; %s %.1f MB/s size %.4f", name.c_str(),
-                sampleMb / medians["BM_Libdeflate/" + std::to_string(level) + "/" + in.name],
-                static_cast<double>(in.levelSize.at(name)) / static_cast<double>(in.levelSize.at("zlib 6")));
+  if (!in.sample.empty()) {
+    std::printf("%s, one core, %.1f MB from memory:", in.name.c_str(), sampleMb);
+    std::printf(" zlib 6 %.1f MB/s size %.4f", sampleMb / medians["BM_Zlib6/" + in.name], 1.0);
+    for (int level : {5, 6, 7}) {
+      const std::string name = "libdeflate " + std::to_string(level);
+      std::printf("; %s %.1f MB/s size %.4f", name.c_str(),
+                  sampleMb / medians["BM_Libdeflate/" + std::to_string(level) + "/" + in.name],
+                  static_cast<double>(in.levelSize.at(name)) / static_cast<double>(in.levelSize.at("zlib 6")));
+    }
+    std::printf(" (sizes relative to zlib 6)\n");
   }
-  std::printf(" (sizes relative to zlib 6)\n");
   const double auk = medians["BM_KitpackAuk/" + in.name], aukinc = medians["BM_KitpackAukinc/" + in.name];
   if (auk <= 0 || aukinc <= 0) return false;
   if (!pigz) {
@@ -202,19 +206,23 @@ int main(int argc, char** argv) {
   TempDir temp("hu_kit_build");
   if (!temp.ok()) return 1;
   gDir = temp.path();
-  Input trees[2];
+  Input trees[3];
   trees[0].name = "prose";
   trees[1].name = "few_words";
+  trees[2].name = "one_long_file";
   for (Input& in : trees) in.tree = gDir / in.name;
-  MakeTree(&trees[0], Prose);
-  MakeTree(&trees[1], TextLike);
+  MakeTree(&trees[0], kFiles, Prose);
+  MakeTree(&trees[1], kFiles, TextLike);
+  MakeTree(&trees[2], 1, Prose);
   const bool pigz = OnPath("pigz");
   for (const Input& in : trees) {
-    std::printf("input %s: %d files, %.1f MB; pigz %s\n", in.name.c_str(), kFiles, in.bytes / 1e6,
+    std::printf("input %s: %s, %.1f MB; pigz %s\n", in.name.c_str(),
+                in.sample.empty() ? "one file of prose" : "1,000 files", in.bytes / 1e6,
                 pigz ? "found" : "not found, skipped");
     Register("BM_KitpackAuk", in, BM_KitpackAuk);
     Register("BM_KitpackAukinc", in, BM_KitpackAukinc);
     if (pigz) Register("BM_Pigz6", in, BM_Pigz6);
+    if (in.sample.empty()) continue;
     Register("BM_Zlib6", in, BM_Zlib6);
     for (int level : {5, 6, 7}) Register("BM_Libdeflate/" + std::to_string(level), in, BM_Libdeflate, level);
   }
