@@ -19,13 +19,12 @@ constexpr uint64_t kHeldBudget = 128ull << 20;
 constexpr size_t kBlock = 1 << 20;
 // A long member's stream is handed to the writer in pieces of this size.
 constexpr size_t kPassOn = 4u << 20;
-// A long member is compressed in blocks of kBlock, each primed with the 32 KiB
-// before it and ended on a byte (as pigz does), at most this many at a time.
+// A long member is compressed in blocks of kBlock, at most this many at a
+// time; zlib primes each block with the kWindow bytes before it.
 constexpr size_t kBlocksInFlight = 4;
 constexpr size_t kWindow = 32u << 10;
 
-// Members up to this size are held whole and may take libdeflate, which
-// compresses only whole buffers; longer ones stream through zlib in blocks.
+// Members up to this size are read and compressed whole; longer ones in blocks.
 constexpr size_t kWholeLimit = 8u << 20;
 
 // libdeflate's level 6 is 1.6 to 2.9 times as fast as zlib's on application
@@ -60,8 +59,7 @@ struct RawDeflate {
 };
 
 // Members' gzip streams through zlib, each fed piece by piece and appended to
-// `gz`, so that neither a long file nor a bound-sized output buffer is held
-// whole. One per worker: zlib's state is reset between members, not made
+// `gz`. One per worker: zlib's state is reset between members, not made
 // again. The stream is raw deflate framed here, with the header zlib writes
 // for this level (no name, no time, Unix) and a CRC-32 from libdeflate,
 // which is several times faster than zlib's.
