@@ -405,8 +405,10 @@ bool ParallelDeflate::RunBlock(std::unique_lock<std::mutex>& lock, WorkerState& 
   Block* block = blocks_.front();
   blocks_.pop_front();
   lock.unlock();
-  const bool ok = block->fast && w.fast ? BlockDeflater::Fast(w.fast.get(), block->data, block->last, &block->deflated)
-                                       : w.blocks.Deflate(block->data, block->primer, block->last, &block->deflated);
+  // A block libdeflate's output could not be joined from goes through zlib
+  // (unprimed, as libdeflate's blocks are).
+  const bool ok = (block->fast && w.fast && BlockDeflater::Fast(w.fast.get(), block->data, block->last, &block->deflated)) ||
+                  w.blocks.Deflate(block->data, block->primer, block->last, &block->deflated);
   lock.lock();
   block->ok = ok;
   block->done = true;
