@@ -1,8 +1,5 @@
 #include "bench/bench_support.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cmath>
 #include "tests/support/s19_text.h"
 
 #include <benchmark/benchmark.h>
@@ -13,8 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -116,7 +116,7 @@ bool ServedBytes(const std::string& output, const std::string& port, unsigned lo
 std::string S19Record(unsigned address, const std::vector<unsigned char>& data);
 
 // `size` bytes of text-like data (eight words, a random byte in four), which
-// compresses about 3:1 as application files do. Its few short words give
+// compresses about 5.6:1 at zlib level 6. Its few short words give
 // every position a long chain of earlier matches.
 std::string TextLike(size_t size, std::mt19937& rng);
 

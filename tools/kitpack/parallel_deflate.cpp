@@ -116,6 +116,13 @@ struct LibdeflateFree {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
+// libdeflate's raw deflate of `data` into `out`: its length, 0 if none.
+size_t LibdeflateInto(libdeflate_compressor* c, const uint8_t* data, size_t length, std::string* out) {
+  out->resize(libdeflate_deflate_compress_bound(c, length));
+  out->resize(libdeflate_deflate_compress(c, data, length, &(*out)[0], out->size()));
+  return out->size();
+}
+
 }  // namespace
 
 struct ParallelDeflate::Block {
@@ -181,15 +188,15 @@ bool MakeJoinable(std::string* d) {
 class BlockDeflater {
  public:
   // `primer`: the bytes before `data`; `last` ends the stream.
-  bool Deflate(const std::vector<uint8_t>& data, const std::string& primer, bool last, std::string* out) {
+  bool Deflate(const uint8_t* data, size_t length, const std::string& primer, bool last, std::string* out) {
     if (!raw_.Reset()) return false;
     if (!primer.empty() && deflateSetDictionary(&raw_.zs, reinterpret_cast<const Bytef*>(primer.data()),
                                                 static_cast<uInt>(primer.size())) != Z_OK) {
       return false;
     }
-    out->resize(deflateBound(&raw_.zs, data.size()) + 16);
-    raw_.zs.next_in = const_cast<Bytef*>(data.data());
-    raw_.zs.avail_in = static_cast<uInt>(data.size());
+    out->resize(deflateBound(&raw_.zs, length) + 16);
+    raw_.zs.next_in = const_cast<Bytef*>(data);
+    raw_.zs.avail_in = static_cast<uInt>(length);
     raw_.zs.next_out = reinterpret_cast<Bytef*>(&(*out)[0]);
     raw_.zs.avail_out = static_cast<uInt>(out->size());
     for (;;) {
@@ -207,10 +214,7 @@ class BlockDeflater {
 
   // The same by libdeflate, which cannot be primed: the block stands alone.
   static bool Fast(libdeflate_compressor* c, const std::vector<uint8_t>& data, bool last, std::string* out) {
-    out->resize(libdeflate_deflate_compress_bound(c, data.size()));
-    const size_t n = libdeflate_deflate_compress(c, data.data(), data.size(), &(*out)[0], out->size());
-    out->resize(n);
-    return n > 0 && (last || MakeJoinable(out));
+    return LibdeflateInto(c, data.data(), data.size(), out) > 0 && (last || MakeJoinable(out));
   }
 
  private:
@@ -228,12 +232,7 @@ struct WorkerState {
   std::string scratch;
 
   // libdeflate's raw deflate of `data` into `scratch`: its length, 0 if none.
-  size_t Fast(const uint8_t* data, size_t length) {
-    if (!fast) return 0;
-    scratch.resize(libdeflate_deflate_compress_bound(fast.get(), length));
-    scratch.resize(libdeflate_deflate_compress(fast.get(), data, length, &scratch[0], scratch.size()));
-    return scratch.size();
-  }
+  size_t Fast(const uint8_t* data, size_t length) { return fast ? LibdeflateInto(fast.get(), data, length, &scratch) : 0; }
 
   // Whether libdeflate's output of a sample is no larger than zlib's by more than the slack.
   static bool FastWins(size_t fastHead, size_t zlibHead) {
@@ -242,9 +241,10 @@ struct WorkerState {
 
   // For a long member, from its first block: libdeflate or zlib.
   bool FastSuits(const std::vector<uint8_t>& first) {
-    const std::vector<uint8_t> head(first.begin(), first.begin() + static_cast<ptrdiff_t>(std::min(first.size(), kSample)));
+    const size_t head = std::min(first.size(), kSample);
     std::string zlibHead;
-    return blocks.Deflate(head, std::string(), true, &zlibHead) && FastWins(Fast(head.data(), head.size()), zlibHead.size());
+    return blocks.Deflate(first.data(), head, std::string(), true, &zlibHead) &&
+           FastWins(Fast(first.data(), head), zlibHead.size());
   }
 
   // A member held whole: libdeflate's stream or zlib's, as the sample says.
@@ -295,13 +295,7 @@ bool ParallelDeflate::Compress(size_t index, Slot* slot, WorkerState& w) {
       slot->unpacked = m.bytes.size();
       return w.Compress(data, m.bytes.size(), &slot->gz) || cannot();
     }
-    size_t fed = 0;
-    return CompressLong(index, slot, w, [&](uint8_t* out, size_t length) {
-      length = std::min(length, m.bytes.size() - fed);
-      std::copy_n(data + fed, length, out);
-      fed += length;
-      return length;
-    });
+    return CompressLong(index, slot, w, data, m.bytes.size(), nullptr);
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(m.hostPath.c_str(), "rb"), &std::fclose);
   if (!in) {
@@ -326,23 +320,16 @@ bool ParallelDeflate::Compress(size_t index, Slot* slot, WorkerState& w) {
     slot->unpacked = held;
     return w.Compress(w.whole.get(), held, &slot->gz) || cannot();
   }
-  // Longer: what is held first, then the rest of the file.
-  size_t fed = 0;
-  const bool ok = CompressLong(index, slot, w, [&](uint8_t* out, size_t length) {
-    if (fed < held) {
-      length = std::min(length, held - fed);
-      std::copy_n(w.whole.get() + fed, length, out);
-      fed += length;
-      return length;
-    }
-    length = std::fread(out, 1, length, in.get());
-    return std::ferror(in.get()) ? SIZE_MAX : length;
-  });
-  if (!ok && slot->error.empty()) slot->error = m.hostPath + ": read error";
-  return ok;
+  return CompressLong(index, slot, w, w.whole.get(), held, in.get());
 }
 
-bool ParallelDeflate::CompressLong(size_t index, Slot* slot, WorkerState& w, const Reader& read) {
+bool ParallelDeflate::CompressLong(size_t index, Slot* slot, WorkerState& w, const uint8_t* held, size_t heldLength,
+                                   std::FILE* rest) {
+  const auto fail = [&](std::deque<std::unique_ptr<Block>>& blocks, std::string error) {
+    Abandon(blocks);
+    slot->error = std::move(error);
+    return false;
+  };
   slot->gz.append(kGzipHeader, sizeof kGzipHeader);
   std::deque<std::unique_ptr<Block>> inFlight;
   std::string window;
@@ -353,13 +340,15 @@ bool ParallelDeflate::CompressLong(size_t index, Slot* slot, WorkerState& w, con
   while (!end || !inFlight.empty()) {
     while (!end && inFlight.size() < kBlocksInFlight) {
       auto block = std::make_unique<Block>();
-      block->data.resize(kBlock);
-      const size_t n = read(block->data.data(), kBlock);
-      if (n == SIZE_MAX) {
-        Abandon(inFlight);
-        return false;
+      const size_t from = static_cast<size_t>(std::min<uint64_t>(length, heldLength));
+      size_t n = std::min(kBlock, heldLength - from);
+      block->data.assign(held + from, held + from + n);
+      if (n < kBlock && rest != nullptr) {
+        block->data.resize(kBlock);
+        n += std::fread(block->data.data() + n, 1, kBlock - n, rest);
+        if (std::ferror(rest)) return fail(inFlight, members_[index]->hostPath + ": read error");
+        block->data.resize(n);
       }
-      block->data.resize(n);
       block->last = end = n < kBlock;
       if (length == 0) fast = w.fast && w.FastSuits(block->data);
       crc = libdeflate_crc32(crc, block->data.data(), n);
@@ -382,18 +371,10 @@ bool ParallelDeflate::CompressLong(size_t index, Slot* slot, WorkerState& w, con
         if (!RunBlock(lock, w)) changed_.wait(lock);
       }
     }
-    if (!inFlight.front()->ok) {
-      Abandon(inFlight);
-      slot->error = "cannot compress";
-      return false;
-    }
+    if (!inFlight.front()->ok) return fail(inFlight, "cannot compress");
     slot->gz += inFlight.front()->deflated;
     inFlight.pop_front();
-    if (slot->gz.size() >= kPassOn && !PassOn(index, &slot->gz)) {
-      Abandon(inFlight);
-      slot->error = "cannot compress";
-      return false;
-    }
+    if (slot->gz.size() >= kPassOn && !PassOn(index, &slot->gz)) return fail(inFlight, "cannot compress");
   }
   AppendTrailer(crc, length, &slot->gz);
   slot->unpacked = length;
@@ -407,8 +388,9 @@ bool ParallelDeflate::RunBlock(std::unique_lock<std::mutex>& lock, WorkerState& 
   lock.unlock();
   // A block libdeflate's output could not be joined from goes through zlib
   // (unprimed, as libdeflate's blocks are).
-  const bool ok = (block->fast && w.fast && BlockDeflater::Fast(w.fast.get(), block->data, block->last, &block->deflated)) ||
-                  w.blocks.Deflate(block->data, block->primer, block->last, &block->deflated);
+  const bool ok =
+      (block->fast && w.fast && BlockDeflater::Fast(w.fast.get(), block->data, block->last, &block->deflated)) ||
+      w.blocks.Deflate(block->data.data(), block->data.size(), block->primer, block->last, &block->deflated);
   lock.lock();
   block->ok = ok;
   block->done = true;

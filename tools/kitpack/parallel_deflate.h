@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,12 +47,13 @@ class ParallelDeflate {
     std::string passed;  // the start of a long member's stream, handed over before it is done
   };
   struct Block;
-  // Gives `length` bytes or fewer into `data`; SIZE_MAX on a read error.
-  using Reader = std::function<size_t(uint8_t* data, size_t length)>;
 
   void Work();
   bool Compress(size_t index, Slot* slot, WorkerState& w);
-  bool CompressLong(size_t index, Slot* slot, WorkerState& w, const Reader& read);
+  // Member `index` in blocks: the `held` bytes first, then the rest of `rest`
+  // (none when null).
+  bool CompressLong(size_t index, Slot* slot, WorkerState& w, const uint8_t* held, size_t heldLength,
+                    std::FILE* rest);
   // Compresses the oldest block waiting, if any; called with the lock held.
   bool RunBlock(std::unique_lock<std::mutex>& lock, WorkerState& w);
   // Waits till none of `blocks` is queued or being compressed.
